@@ -1,0 +1,338 @@
+// File search: FindFirstFileW / FindNextFileW / FindClose over a temporary device.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "device/device_folder.h"
+#include "device/paths.h"
+#include "platform/text.h"
+#include "support/temp_device.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace files {
+// The longest name a search returns: cFileName less its terminating NUL.
+bool NameFitsFindData(std::u16string_view name);
+}  // namespace files
+
+namespace {
+
+struct Listing {
+    std::vector<std::string> names;  // UTF-8, invalid bytes as they are on the host
+    DWORD error = 0;                 // of the call that ended the search
+};
+
+Listing FindAll(const std::u16string& pattern) {
+    Listing result;
+    WIN32_FIND_DATAW data;
+    SetLastError(0);
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        result.error = GetLastError();
+        return result;
+    }
+    do {
+        result.names.push_back(text::ToUtf8(data.cFileName));
+    } while (FindNextFileW(search, &data));
+    result.error = GetLastError();
+    EXPECT_TRUE(FindClose(search));
+    return result;
+}
+
+std::vector<std::string> Names(const std::u16string& pattern) {
+    const Listing listing = FindAll(pattern);
+    EXPECT_EQ(listing.error, static_cast<DWORD>(ERROR_NO_MORE_FILES)) << text::ToUtf8(pattern);
+    return listing.names;
+}
+
+DWORD ErrorOf(const std::u16string& pattern) {
+    const Listing listing = FindAll(pattern);
+    EXPECT_THAT(listing.names, IsEmpty()) << text::ToUtf8(pattern);
+    return listing.error;
+}
+
+class FilesTest : public DeviceTest {
+  protected:
+    void SetUp() override {
+        root = device::FileSystemRoot();
+        fs::create_directories(root);
+    }
+    void Touch(const fs::path& relative, const std::string& content = "x") {
+        fs::create_directories((root / relative).parent_path());
+        std::ofstream(root / relative, std::ios::binary) << content;
+    }
+    fs::path root;
+};
+
+TEST_F(FilesTest, StarDotWavTakesEveryNameEndingInDotWavInAnyCase) {
+    for (const char* name :
+         {"ring.wav", "X.WAV", ".wav", "a.b.wav", "wav", "awav", "a.wave", "a.wav.mid", "b.Wav"})
+        Touch(fs::path("Tones") / name);
+    EXPECT_THAT(Names(u"\\Tones\\*.wav"),
+                ElementsAre(".wav", "a.b.wav", "b.Wav", "ring.wav", "X.WAV"));
+    EXPECT_THAT(Names(u"\\Tones\\*.MID"), ElementsAre("a.wav.mid"));
+}
+
+TEST_F(FilesTest, QuestionMarkTakesExactlyOneCharacter) {
+    for (const char* name : {"a.wav", "ab.wav", ".wav", "é.wav", "abc.wav"})
+        Touch(fs::path("T") / name);
+    EXPECT_THAT(Names(u"\\T\\?.wav"), ElementsAre("a.wav", "é.wav"));
+    EXPECT_THAT(Names(u"\\T\\a?.WAV"), ElementsAre("ab.wav"));
+    EXPECT_THAT(Names(u"\\T\\a*?c.wav"), ElementsAre("abc.wav"));
+    EXPECT_THAT(Names(u"\\T\\??.wav"), ElementsAre("ab.wav"));
+}
+
+TEST_F(FilesTest, StarDotStarTakesNamesWithAndWithoutADot) {
+    for (const char* name : {"README", "a.b", ".hidden", "tune.mid"})
+        Touch(fs::path("T") / name);
+    EXPECT_THAT(Names(u"\\T\\*.*"), ElementsAre(".hidden", "a.b", "README", "tune.mid"));
+    EXPECT_THAT(Names(u"\\T\\*"), ElementsAre(".hidden", "a.b", "README", "tune.mid"));
+    EXPECT_THAT(Names(u"\\T\\readme.*"), ElementsAre("README"));
+    EXPECT_THAT(Names(u"\\T\\tune.*"), ElementsAre("tune.mid"));
+}
+
+TEST_F(FilesTest, FoldersAndNamesMatchInAnyCaseAccentsIncluded) {
+    Touch("Mélodies/Été.WAV");
+    Touch("Mélodies/hiver.wav");
+    EXPECT_THAT(Names(u"\\MÉLODIES\\*.wav"), ElementsAre("hiver.wav", "Été.WAV"));
+    EXPECT_THAT(Names(u"\\mélodies\\éTÉ*"), ElementsAre("Été.WAV"));
+    EXPECT_THAT(Names(u"/mélodies/ÉTÉ.wav"), ElementsAre("Été.WAV"));
+}
+
+TEST_F(FilesTest, FoldersWhoseNamesMatchComeLikeFiles) {
+    Touch("T/song.wav", "12345");
+    fs::create_directories(root / "T" / "Folder.WAV");
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(text::ToUtf8(data.cFileName), "Folder.WAV");
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(data.nFileSizeLow, 0u);
+    ASSERT_TRUE(FindNextFileW(search, &data));
+    EXPECT_EQ(text::ToUtf8(data.cFileName), "song.wav");
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(data.nFileSizeLow, 5u);
+    EXPECT_TRUE(FindClose(search));
+}
+
+TEST_F(FilesTest, OrderIsByNameWithoutRegardToCaseThenByRawName) {
+    for (const char* name : {"b.wav", "a.wav", "C.wav", "A.wav", "Éa.wav", "aa.wav", "B.wav"})
+        Touch(fs::path("T") / name);
+    const std::vector<std::string> expected = {"A.wav", "a.wav", "aa.wav", "B.wav",
+                                               "b.wav", "C.wav", "Éa.wav"};
+    EXPECT_EQ(Names(u"\\T\\*.wav"), expected);
+    EXPECT_EQ(Names(u"\\t\\*.WAV"), expected);
+}
+
+TEST_F(FilesTest, RootIsSearchedWithOrWithoutLeadingBackslash) {
+    Touch("top.wav");
+    Touch("Windows/Alarm1.mid");
+    EXPECT_THAT(Names(u"*.wav"), ElementsAre("top.wav"));
+    EXPECT_THAT(Names(u"\\*.wav"), ElementsAre("top.wav"));
+    EXPECT_THAT(Names(u"/*.wav"), ElementsAre("top.wav"));
+    EXPECT_THAT(Names(u"windows\\*.mid"), ElementsAre("Alarm1.mid"));
+}
+
+TEST_F(FilesTest, AFreshDeviceHasThePhonesFolders) {
+    EXPECT_THAT(Names(u"\\*"), ElementsAre("IPSM", "Windows"));
+    EXPECT_THAT(Names(u"\\IPSM\\Application Data\\*"), ElementsAre("Sounds"));
+}
+
+TEST_F(FilesTest, DotDotNeverLeadsOutsideTheRoot) {
+    // The device folder itself holds the file-system root; nothing beside it may be reached.
+    fs::create_directories(device::Folder() / "etc");
+    std::ofstream(device::Folder() / "etc" / "secret") << "x";
+    EXPECT_EQ(ErrorOf(u"\\..\\..\\etc\\*"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    Touch("etc/inside");
+    EXPECT_THAT(Names(u"\\..\\..\\etc\\*"), ElementsAre("inside"));
+    EXPECT_THAT(Names(u"..\\*"), ElementsAre("etc", "IPSM", "Windows"));
+}
+
+TEST_F(FilesTest, DotAndDotDotAreNeverReturned) {
+    Touch("T/a.wav");
+    EXPECT_THAT(Names(u"\\T\\*"), ElementsAre("a.wav"));
+    EXPECT_EQ(ErrorOf(u"\\T\\.*"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T\\.."), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T\\."), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FilesTest, NoMatchAndMissingFolderGiveTheirOwnErrors) {
+    Touch("T/a.wav");
+    EXPECT_EQ(ErrorOf(u"\\T\\*.mid"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T\\b.wav"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T\\"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\Missing\\*.wav"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\Missing\\a.wav"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T\\a.wav\\*"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T*\\a.wav"), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_EQ(ErrorOf(u"\\?\\*.wav"), static_cast<DWORD>(ERROR_INVALID_NAME));
+}
+
+TEST_F(FilesTest, FolderWithoutFinalBackslashSearchesItsParent) {
+    Touch("Storage/Tones/inside.wav");
+    Touch("Storage/Tones1.wav");
+    Touch("Storage/tonesX.WAV");
+    EXPECT_THAT(Names(u"\\Storage\\Tones*.wav"), ElementsAre("Tones1.wav", "tonesX.WAV"));
+}
+
+TEST_F(FilesTest, PatternWithoutWildcardsReturnsThatOneEntry) {
+    Touch("T/Ring.wav");
+    Touch("T/ring.wav");
+    Touch("T/Other.wav");
+    EXPECT_THAT(Names(u"\\T\\ring.wav"), ElementsAre("ring.wav"));
+    EXPECT_THAT(Names(u"\\T\\Ring.wav"), ElementsAre("Ring.wav"));
+    EXPECT_THAT(Names(u"\\t\\OTHER.WAV"), ElementsAre("Other.wav"));
+    fs::create_directories(root / "T" / "Sub");
+    EXPECT_THAT(Names(u"\\T\\sub"), ElementsAre("Sub"));
+}
+
+TEST_F(FilesTest, InvalidUtf8NamesAreFoundAndLeadBackToTheSameFile) {
+    const std::string bad = "bad\xff\xc3.wav";  // a stray byte and a cut-off sequence
+    Touch("T/a.wav");
+    Touch(fs::path("T") / bad, "1234567");
+    Touch("T/z.wav");
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(FindNextFileW(search, &data));
+    const std::u16string name = data.cFileName;
+    EXPECT_EQ(name, u"bad\xDCFF\xDCC3.wav");
+    EXPECT_EQ(data.nFileSizeLow, 7u);
+    ASSERT_TRUE(FindNextFileW(search, &data));
+    EXPECT_EQ(std::u16string(data.cFileName), u"z.wav");
+    EXPECT_TRUE(FindClose(search));
+
+    EXPECT_EQ(device::HostPath(u"\\T\\" + name), root / "T" / bad);
+    EXPECT_THAT(Names(u"\\T\\" + name), ElementsAre(bad));
+}
+
+TEST_F(FilesTest, LongestHostNameComesWholeAndLongerNamesWouldBeSkipped) {
+    const std::string longest(255, 'n');  // NAME_MAX: the host allows no longer name
+    Touch(fs::path("T") / longest);
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\n*", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(text::Length(data.cFileName), 255u);
+    EXPECT_EQ(text::ToUtf8(data.cFileName), longest);
+    EXPECT_TRUE(FindClose(search));
+
+    EXPECT_TRUE(files::NameFitsFindData(std::u16string(MAX_PATH - 1, u'n')));
+    EXPECT_FALSE(files::NameFitsFindData(std::u16string(MAX_PATH, u'n')));
+}
+
+TEST_F(FilesTest, FindDataCarriesSizeTimesAndAttributes) {
+    Touch("T/plain.wav", "abc");
+    Touch("T/locked.wav");
+    Touch("T/.secret.wav");
+    fs::permissions(root / "T" / "locked.wav", fs::perms::owner_read | fs::perms::group_read);
+    // A sparse file past 4 GiB fills the high size word.
+    fs::resize_file(root / "T" / "plain.wav", (uint64_t{1} << 32) + 3);
+    // Unix time 0 is FILETIME 116444736000000000 (100 ns steps since 1601).
+    const timespec times[2] = {{1, 0}, {0, 1234500}};  // access, write
+    ASSERT_EQ(utimensat(AT_FDCWD, (root / "T" / "plain.wav").c_str(), times, 0), 0);
+
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::u16string(data.cFileName), u".secret.wav");
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(FindNextFileW(search, &data));
+    EXPECT_EQ(std::u16string(data.cFileName), u"locked.wav");
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(FindNextFileW(search, &data));
+    EXPECT_EQ(std::u16string(data.cFileName), u"plain.wav");
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(data.nFileSizeHigh, 1u);
+    EXPECT_EQ(data.nFileSizeLow, 3u);
+    const auto ticks = [](const FILETIME& t) {
+        return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+    };
+    EXPECT_EQ(ticks(data.ftLastWriteTime), 116444736000000000u + 12345u);
+    EXPECT_EQ(ticks(data.ftLastAccessTime), 116444736000000000u + 10000000u);
+    EXPECT_NE(ticks(data.ftCreationTime), 0u);
+    EXPECT_TRUE(FindClose(search));
+}
+
+TEST_F(FilesTest, FindNextAfterTheEndKeepsSayingNoMoreFiles) {
+    Touch("T/a.wav");
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    for (int i = 0; i < 2; ++i) {
+        SetLastError(0);
+        EXPECT_FALSE(FindNextFileW(search, &data));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    }
+    EXPECT_TRUE(FindClose(search));
+}
+
+TEST_F(FilesTest, NameRemovedDuringTheSearchIsNotReturned) {
+    Touch("T/a.wav");
+    Touch("T/b.wav");
+    Touch("T/c.wav");
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    fs::remove(root / "T" / "b.wav");
+    ASSERT_TRUE(FindNextFileW(search, &data));
+    EXPECT_EQ(std::u16string(data.cFileName), u"c.wav");
+    EXPECT_FALSE(FindNextFileW(search, &data));
+    EXPECT_TRUE(FindClose(search));
+}
+
+TEST_F(FilesTest, StaleClosedAndMadeUpHandlesAreRefused) {
+    Touch("T/a.wav");
+    Touch("T/b.wav");
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(FindClose(search));
+    const HANDLE other = FindFirstFileW(u"\\T\\*.wav", &data);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_NE(other, search) << "a closed handle's value is never given out again";
+
+    for (const HANDLE bad :
+         {search, INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr),
+          reinterpret_cast<HANDLE>(uintptr_t{0x1234}), reinterpret_cast<HANDLE>(&data)}) {
+        SetLastError(0);
+        EXPECT_FALSE(FindNextFileW(bad, &data));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        SetLastError(0);
+        EXPECT_FALSE(FindClose(bad));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    ASSERT_TRUE(FindNextFileW(other, &data));
+    EXPECT_EQ(std::u16string(data.cFileName), u"b.wav");
+    EXPECT_TRUE(FindClose(other));
+}
+
+TEST_F(FilesTest, NullArgumentsAreRefused) {
+    Touch("T/a.wav");
+    WIN32_FIND_DATAW data;
+    SetLastError(0);
+    EXPECT_EQ(FindFirstFileW(nullptr, &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_EQ(FindFirstFileW(u"\\T\\*", nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    const HANDLE search = FindFirstFileW(u"\\T\\*", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileW(search, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FindClose(search));
+}
+
+}  // namespace
