@@ -46,6 +46,7 @@ WINAPI_EXTERN LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD R
 WINAPI_EXTERN LONG WINAPI RegCloseKey(HKEY hKey);
 WINAPI_EXTERN LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 WINAPI_EXTERN LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+WINAPI_EXTERN LONG WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
 WINAPI_EXTERN LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
                                         LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
                                         PFILETIME lpftLastWriteTime);
@@ -59,5 +60,6 @@ WINAPI_EXTERN LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValue
 #define RegSetValueEx RegSetValueExW
 #define RegDeleteValue RegDeleteValueW
 #define RegDeleteKey RegDeleteKeyW
+#define RegDeleteTree RegDeleteTreeW
 #define RegEnumKeyEx RegEnumKeyExW
 #define RegEnumValue RegEnumValueW

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device/device_folder.h"
+#include "device/registry_store.h"
 
 TempDevice::TempDevice() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tavonne-test-XXXXXX").string();
@@ -19,10 +20,12 @@ TempDevice::TempDevice() {
     setenv("TAVONNE_DEVICE", folder_.c_str(), 1);
     setenv("HOME", (top_ / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (top_ / "data").c_str(), 1);
+    device::CloseRegistryForTesting();
     device::ResetForTesting();
 }
 
 TempDevice::~TempDevice() {
+    device::CloseRegistryForTesting();
     device::ResetForTesting();
     std::error_code ignored;
     if (!top_.empty())

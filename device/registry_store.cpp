@@ -1,0 +1,715 @@
+// The registry database: its SQLite schema, opening with checks, and each operation as one
+// statement or one transaction.
+#include "device/registry_store.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include "device/device_folder.h"
+#include "platform/debug.h"
+#include "platform/text.h"
+
+namespace device {
+namespace registry {
+
+namespace {
+
+// Written into the SQLite header (offsets 68 and 60), so that a foreign database is recognised
+// before SQLite is let near it.
+constexpr uint32_t kApplicationId = 0x54617652;  // "TavR"
+constexpr uint32_t kSchemaVersion = 1;
+
+// Names are stored as UTF-16LE blobs (a lone surrogate survives) beside their folded form, which
+// alone is compared. Ids grow only (AUTOINCREMENT), so a handle to a deleted key can never find a
+// newer key in its place. The roots have negative parents so that they are nobody's sub-key.
+constexpr const char* kSchema = R"sql(
+BEGIN;
+CREATE TABLE keys(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    parent INTEGER NOT NULL,
+    name BLOB NOT NULL,
+    folded BLOB NOT NULL,
+    written INTEGER NOT NULL,
+    UNIQUE(parent, folded));
+CREATE TABLE vals(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    key INTEGER NOT NULL,
+    name BLOB NOT NULL,
+    folded BLOB NOT NULL,
+    type INTEGER NOT NULL,
+    data BLOB NOT NULL,
+    UNIQUE(key, folded));
+INSERT INTO keys(id, parent, name, folded, written) VALUES (1, -1, X'', X'', 0);
+INSERT INTO keys(id, parent, name, folded, written) VALUES (2, -2, X'', X'', 0);
+PRAGMA application_id = 1415673426;
+PRAGMA user_version = 1;
+COMMIT;
+)sql";
+
+enum Sql {
+    kBegin,
+    kCommit,
+    kRollback,
+    kKeyExists,
+    kFindChild,
+    kInsertKey,
+    kTouchKey,
+    kChildAt,
+    kHasChild,
+    kGetValue,
+    kValueAt,
+    kSetValue,
+    kAddValue,
+    kDeleteValue,
+    kDeleteTreeValues,
+    kDeleteTreeKeys,
+    kSqlCount
+};
+
+// Every statement is prepared when the database opens: one that does not prepare means the
+// tables are not the registry's.
+constexpr std::array<const char*, kSqlCount> kSql = {
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    "SELECT 1 FROM keys WHERE id = ?1",
+    "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2",
+    "INSERT INTO keys(parent, name, folded, written) VALUES (?1, ?2, ?3, ?4)",
+    "UPDATE keys SET written = ?2 WHERE id = ?1",
+    "SELECT name, written FROM keys WHERE parent = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "INSERT INTO vals(key, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "INSERT INTO vals(key, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, folded) DO NOTHING",
+    "DELETE FROM vals WHERE key = ?1 AND folded = ?2",
+    "WITH RECURSIVE tree(id) AS (VALUES (?1) UNION ALL "
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+    "DELETE FROM vals WHERE key IN tree",
+    "WITH RECURSIVE tree(id) AS (VALUES (?1) UNION ALL "
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+    "DELETE FROM keys WHERE id IN tree AND (?2 OR id <> ?1)",
+};
+
+struct Database {
+    sqlite3* db = nullptr;
+    std::array<sqlite3_stmt*, kSqlCount> statements{};
+
+    Database() = default;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    ~Database() {
+        for (sqlite3_stmt* statement : statements)
+            sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+};
+
+std::mutex storeMutex;
+std::unique_ptr<Database> database;
+// A failure to open (or damage found later) is remembered: the calls keep failing with it, and
+// its debug line is written once.
+LONG failure = ERROR_SUCCESS;
+std::atomic<uint64_t> generation{1};
+std::function<void()> beforeCommitHook;
+
+std::string FileName() {
+    return RegistryFile().string();
+}
+
+void Report(const std::string& problem) {
+    debug::Write("registry: " + FileName() + ": " + problem + "\n");
+}
+
+std::string ToBytes(std::u16string_view s) {
+    std::string bytes;
+    bytes.reserve(s.size() * 2);
+    for (char16_t c : s) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+std::u16string FromBytes(const void* data, int size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::u16string s;
+    s.reserve(size / 2);
+    for (int i = 0; i + 1 < size; i += 2)
+        s.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    return s;
+}
+
+// FILETIME counts 100 ns steps since 1601-01-01.
+int64_t Now() {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() / 100 +
+           116444736000000000LL;
+}
+
+// Maps an SQLite result to a Win32 code; anything but success gets its debug line, and damage
+// closes the registry for the rest of the process.
+LONG Check(int rc) {
+    if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
+        return ERROR_SUCCESS;
+    const std::string message =
+        database ? sqlite3_errmsg(database->db) : std::string(sqlite3_errstr(rc));
+    switch (rc & 0xFF) {
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            Report("damaged (" + message + "); left as it is");
+            failure = ERROR_REGISTRY_CORRUPT;
+            return failure;
+        case SQLITE_NOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_FULL:
+            Report("cannot be written (" + message + ")");
+            return ERROR_CANTWRITE;
+        case SQLITE_CANTOPEN:
+            Report("cannot be opened (" + message + ")");
+            return ERROR_CANTOPEN;
+        default:
+            Report("failed (" + message + ")");
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+// One use of a prepared statement; it is reset for the next use when this ends.
+class Query {
+  public:
+    explicit Query(Sql which) : statement_(database->statements[which]) {}
+    ~Query() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& Bind(int index, int64_t value) {
+        sqlite3_bind_int64(statement_, index, value);
+        return *this;
+    }
+    // A non-null pointer keeps an empty blob from becoming NULL.
+    Query& Bind(int index, std::span<const BYTE> bytes) {
+        sqlite3_bind_blob(statement_, index,
+                          bytes.empty() ? "" : static_cast<const void*>(bytes.data()),
+                          static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query& Bind(int index, const std::string& bytes) {
+        sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query& BindName(int index, std::u16string_view name) { return Bind(index, ToBytes(name)); }
+    Query& BindFolded(int index, std::u16string_view name) {
+        return Bind(index, ToBytes(text::Fold(name)));
+    }
+
+    int Step() { return sqlite3_step(statement_); }
+    // Runs a statement that returns no rows.
+    LONG Run() { return Check(Step()); }
+
+    int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
+    std::u16string Name(int column) {
+        const void* blob = sqlite3_column_blob(statement_, column);
+        return FromBytes(blob, sqlite3_column_bytes(statement_, column));
+    }
+    std::vector<BYTE> Data(int column) {
+        const auto* blob = static_cast<const BYTE*>(sqlite3_column_blob(statement_, column));
+        const int size = sqlite3_column_bytes(statement_, column);
+        return blob == nullptr ? std::vector<BYTE>() : std::vector<BYTE>(blob, blob + size);
+    }
+
+  private:
+    sqlite3_stmt* statement_;
+};
+
+// A write transaction; rolled back unless committed.
+class Transaction {
+  public:
+    Transaction() = default;
+    ~Transaction() {
+        if (open_)
+            Query(kRollback).Step();
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    LONG Begin() {
+        const LONG result = Query(kBegin).Run();
+        open_ = result == ERROR_SUCCESS;
+        return result;
+    }
+    LONG Commit() {
+        if (beforeCommitHook)
+            beforeCommitHook();
+        const LONG result = Query(kCommit).Run();
+        if (result == ERROR_SUCCESS)
+            open_ = false;
+        return result;
+    }
+
+  private:
+    bool open_ = false;
+};
+
+uint32_t BigEndian32(const unsigned char* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// Looks at the 100-byte SQLite header with a plain read, so that nothing (no journal, no
+// write-ahead log, no header update) happens to a file that is not our registry.
+LONG CheckHeader() {
+    const std::string file = FileName();
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        Report(std::string("cannot be opened (") + strerror(errno) + "); left as it is");
+        return ERROR_CANTOPEN;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        Report("cannot be opened (not a regular file); left as it is");
+        return ERROR_CANTOPEN;
+    }
+    std::array<unsigned char, 100> header{};
+    size_t got = 0;
+    int readError = 0;
+    while (got < header.size()) {
+        const ssize_t n = read(fd, header.data() + got, header.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            readError = n < 0 ? errno : 0;
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (readError != 0) {
+        Report(std::string("cannot be read (") + strerror(readError) + "); left as it is");
+        return ERROR_CANTREAD;
+    }
+    if (got < header.size() || memcmp(header.data(), "SQLite format 3", 16) != 0) {
+        Report("not an SQLite database (" + std::to_string(info.st_size) +
+               " bytes that do not start with its header); left as it is");
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    const uint32_t applicationId = BigEndian32(&header[68]);
+    if (applicationId != kApplicationId) {
+        Report("an SQLite database of some other program, not a registry; left as it is");
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    const uint32_t version = BigEndian32(&header[60]);
+    if (version != kSchemaVersion) {
+        Report("registry format " + std::to_string(version) + " is not one this program knows; " +
+               "left as it is");
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    // Bytes 18 and 19 are 2 in write-ahead-log mode, which this registry never uses.
+    if (header[18] != 1 || header[19] != 1) {
+        Report("not in the rollback-journal mode the registry is made in; left as it is");
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes a new empty registry under a temporary name and links it into place once complete, so
+// that the registry file, whenever it exists, is a whole database.
+LONG CreateDatabase() {
+    const std::filesystem::path file = RegistryFile();
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    if (error) {
+        Report("cannot create its folder (" + error.message() + ")");
+        return ERROR_CANTWRITE;
+    }
+    std::filesystem::path temporary = file;
+    temporary += ".new-" + std::to_string(getpid());
+    std::filesystem::remove(temporary, error);
+
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                             nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK) {
+        std::filesystem::remove(temporary, error);
+        Report("cannot be created (" + message + ")");
+        return ERROR_CANTWRITE;
+    }
+    // link() never replaces: when another process made the registry first, its file stays.
+    const int linked = link(temporary.c_str(), file.c_str());
+    const int linkError = errno;
+    std::filesystem::remove(temporary, error);
+    if (linked != 0 && linkError != EEXIST) {
+        Report(std::string("cannot be created (") + strerror(linkError) + ")");
+        return ERROR_CANTWRITE;
+    }
+    const int folder = open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG OpenLocked() {
+    if (failure != ERROR_SUCCESS) {
+        database.reset();
+        return failure;
+    }
+    if (database)
+        return ERROR_SUCCESS;
+
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(RegistryFile(), error))) {
+        failure = CreateDatabase();
+        if (failure != ERROR_SUCCESS)
+            return failure;
+    }
+    failure = CheckHeader();
+    if (failure != ERROR_SUCCESS)
+        return failure;
+
+    auto opened = std::make_unique<Database>();
+    int rc = sqlite3_open_v2(FileName().c_str(), &opened->db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
+        failure = ERROR_CANTOPEN;
+        return failure;
+    }
+    sqlite3_busy_timeout(opened->db, 5000);
+
+    // The first read also rolls back what a process that died inside a write had left.
+    std::string damage;
+    sqlite3_stmt* check = nullptr;
+    rc = sqlite3_prepare_v2(opened->db, "PRAGMA quick_check", -1, &check, nullptr);
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(check)) == SQLITE_ROW) {
+            const auto* row = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+            std::string lines = row != nullptr ? row : "";
+            // quick_check's rows may span lines and start with a "*** in database ***" heading;
+            // the first real finding is enough for the one debug line.
+            size_t start = 0;
+            while (damage.empty() && start < lines.size() && lines != "ok") {
+                const size_t end = std::min(lines.find('\n', start), lines.size());
+                const std::string line = lines.substr(start, end - start);
+                if (!line.empty() && line.rfind("***", 0) != 0)
+                    damage = line;
+                start = end + 1;
+            }
+        }
+    }
+    const std::string checkMessage = sqlite3_errmsg(opened->db);
+    sqlite3_finalize(check);
+    if ((rc & 0xFF) == SQLITE_BUSY) {
+        // Another process holds the registry longer than the busy timeout: not damage, so the
+        // next call tries again.
+        Report("busy (" + checkMessage + ")");
+        return ERROR_CANTREAD;
+    }
+    if (rc != SQLITE_DONE || !damage.empty()) {
+        Report("damaged (" + (damage.empty() ? checkMessage : damage) + "); left as it is");
+        failure = ERROR_REGISTRY_CORRUPT;
+        return failure;
+    }
+    for (int i = 0; i < kSqlCount; ++i) {
+        rc = sqlite3_prepare_v3(opened->db, kSql[i], -1, SQLITE_PREPARE_PERSISTENT,
+                                &opened->statements[i], nullptr);
+        if (rc != SQLITE_OK) {
+            Report("its tables are not the registry's (" + std::string(sqlite3_errmsg(opened->db)) +
+                   "); left as it is");
+            failure = ERROR_REGISTRY_CORRUPT;
+            return failure;
+        }
+    }
+    // Rollback journal (the header check keeps it so) with synchronous=FULL: the journal is on
+    // disk before the database is touched, so a crash or power loss at any point leaves the old
+    // value or the new one, and at rest the registry is this one file.
+    sqlite3_exec(opened->db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+    database = std::move(opened);
+    return ERROR_SUCCESS;
+}
+
+LONG KeyExists(KeyId key) {
+    Query query(kKeyExists);
+    const int rc = query.Bind(1, key).Step();
+    if (rc == SQLITE_ROW)
+        return ERROR_SUCCESS;
+    return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Check(rc);
+}
+
+// ERROR_FILE_NOT_FOUND when the key has no sub-key of that name.
+LONG FindChild(KeyId parent, std::u16string_view name, KeyId& child) {
+    Query query(kFindChild);
+    const int rc = query.Bind(1, parent).BindFolded(2, name).Step();
+    if (rc == SQLITE_ROW) {
+        child = query.Integer(0);
+        return ERROR_SUCCESS;
+    }
+    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Check(rc);
+}
+
+LONG Touch(KeyId key) {
+    return Query(kTouchKey).Bind(1, key).Bind(2, Now()).Run();
+}
+
+LONG ReadValue(Query& query, int rc, Value& value) {
+    if (rc != SQLITE_ROW)
+        return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Check(rc);
+    value.name = query.Name(0);
+    value.type = static_cast<DWORD>(query.Integer(1));
+    value.data = query.Data(2);
+    return ERROR_SUCCESS;
+}
+
+LONG WriteValue(Sql which, KeyId key, std::u16string_view name, DWORD type,
+                std::span<const BYTE> data, bool& changed) {
+    Transaction transaction;
+    LONG result = transaction.Begin();
+    if (result == ERROR_SUCCESS)
+        result = KeyExists(key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    {
+        Query query(which);
+        query.Bind(1, key)
+            .BindName(2, name)
+            .BindFolded(3, name)
+            .Bind(4, int64_t{type})
+            .Bind(5, data);
+        result = query.Run();
+    }
+    if (result != ERROR_SUCCESS)
+        return result;
+    changed = sqlite3_changes(database->db) > 0;
+    if (changed)
+        result = Touch(key);
+    return result == ERROR_SUCCESS ? transaction.Commit() : result;
+}
+
+LONG DeleteTree(KeyId key, bool includingKey) {
+    Transaction transaction;
+    LONG result = transaction.Begin();
+    if (result == ERROR_SUCCESS)
+        result = KeyExists(key);
+    if (result == ERROR_SUCCESS)
+        result = Query(kDeleteTreeValues).Bind(1, key).Run();
+    if (result == ERROR_SUCCESS)
+        result = Query(kDeleteTreeKeys).Bind(1, key).Bind(2, int64_t{includingKey ? 1 : 0}).Run();
+    if (result == ERROR_SUCCESS && !includingKey)
+        result = Touch(key);
+    return result == ERROR_SUCCESS ? transaction.Commit() : result;
+}
+
+// Runs an operation with the database open and the store locked.
+template <typename Operation>
+LONG WithDatabase(Operation operation) {
+    std::lock_guard lock(storeMutex);
+    const LONG result = OpenLocked();
+    return result == ERROR_SUCCESS ? operation() : result;
+}
+
+}  // namespace
+
+LONG Open() {
+    std::lock_guard lock(storeMutex);
+    return OpenLocked();
+}
+
+bool IsOpen() {
+    std::lock_guard lock(storeMutex);
+    return database != nullptr && failure == ERROR_SUCCESS;
+}
+
+uint64_t Generation() {
+    return generation.load();
+}
+
+LONG CheckKey(KeyId key) {
+    return WithDatabase([&] { return KeyExists(key); });
+}
+
+LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found) {
+    return WithDatabase([&] {
+        LONG result = KeyExists(from);
+        KeyId current = from;
+        for (size_t i = 0; result == ERROR_SUCCESS && i < path.size(); ++i)
+            result = FindChild(current, path[i], current);
+        if (result == ERROR_SUCCESS)
+            found = current;
+        return result;
+    });
+}
+
+LONG CreateKey(KeyId from, const std::vector<std::u16string>& path, KeyId& key, bool& created) {
+    return WithDatabase([&] {
+        Transaction transaction;
+        LONG result = transaction.Begin();
+        if (result == ERROR_SUCCESS)
+            result = KeyExists(from);
+        KeyId current = from;
+        bool madeLast = false;
+        for (size_t i = 0; result == ERROR_SUCCESS && i < path.size(); ++i) {
+            KeyId child = 0;
+            result = FindChild(current, path[i], child);
+            madeLast = result == ERROR_FILE_NOT_FOUND;
+            if (madeLast) {
+                const int64_t now = Now();
+                result = Query(kInsertKey)
+                             .Bind(1, current)
+                             .BindName(2, path[i])
+                             .BindFolded(3, path[i])
+                             .Bind(4, now)
+                             .Run();
+                child = sqlite3_last_insert_rowid(database->db);
+                if (result == ERROR_SUCCESS)
+                    result = Touch(current);
+            }
+            current = child;
+        }
+        if (result == ERROR_SUCCESS)
+            result = transaction.Commit();
+        if (result == ERROR_SUCCESS) {
+            key = current;
+            created = madeLast;
+        }
+        return result;
+    });
+}
+
+LONG DeleteKey(KeyId key, bool withSubKeys) {
+    return WithDatabase([&] {
+        if (key == kCurrentUser || key == kLocalMachine)
+            return LONG{ERROR_ACCESS_DENIED};
+        if (!withSubKeys) {
+            // Win32 (NT) refuses to delete a key that still has sub-keys.
+            Query query(kHasChild);
+            const int rc = query.Bind(1, key).Step();
+            if (rc == SQLITE_ROW)
+                return LONG{ERROR_ACCESS_DENIED};
+            if (rc != SQLITE_DONE)
+                return Check(rc);
+        }
+        return DeleteTree(key, true);
+    });
+}
+
+LONG ClearKey(KeyId key) {
+    return WithDatabase([&] { return DeleteTree(key, false); });
+}
+
+LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite) {
+    return WithDatabase([&] {
+        LONG result = KeyExists(key);
+        if (result != ERROR_SUCCESS)
+            return result;
+        Query query(kChildAt);
+        const int rc = query.Bind(1, key).Bind(2, int64_t{index}).Step();
+        if (rc != SQLITE_ROW)
+            return rc == SQLITE_DONE ? LONG{ERROR_NO_MORE_ITEMS} : Check(rc);
+        name = query.Name(0);
+        const auto written = static_cast<uint64_t>(query.Integer(1));
+        lastWrite.dwLowDateTime = static_cast<DWORD>(written & 0xFFFFFFFF);
+        lastWrite.dwHighDateTime = static_cast<DWORD>(written >> 32);
+        return LONG{ERROR_SUCCESS};
+    });
+}
+
+LONG ValueAt(KeyId key, DWORD index, Value& value) {
+    return WithDatabase([&] {
+        LONG result = KeyExists(key);
+        if (result != ERROR_SUCCESS)
+            return result;
+        Query query(kValueAt);
+        result = ReadValue(query, query.Bind(1, key).Bind(2, int64_t{index}).Step(), value);
+        return result == ERROR_FILE_NOT_FOUND ? LONG{ERROR_NO_MORE_ITEMS} : result;
+    });
+}
+
+LONG GetValue(KeyId key, std::u16string_view name, Value& value) {
+    return WithDatabase([&] {
+        LONG result = KeyExists(key);
+        if (result != ERROR_SUCCESS)
+            return result;
+        Query query(kGetValue);
+        return ReadValue(query, query.Bind(1, key).BindFolded(2, name).Step(), value);
+    });
+}
+
+LONG SetValue(KeyId key, std::u16string_view name, DWORD type, std::span<const BYTE> data) {
+    return WithDatabase([&] {
+        bool changed = false;
+        return WriteValue(kSetValue, key, name, type, data, changed);
+    });
+}
+
+LONG AddValueIfMissing(KeyId key, std::u16string_view name, DWORD type, std::span<const BYTE> data,
+                       bool& added) {
+    return WithDatabase([&] {
+        added = false;
+        return WriteValue(kAddValue, key, name, type, data, added);
+    });
+}
+
+LONG DeleteValue(KeyId key, std::u16string_view name) {
+    return WithDatabase([&] {
+        Transaction transaction;
+        LONG result = transaction.Begin();
+        if (result == ERROR_SUCCESS)
+            result = KeyExists(key);
+        if (result == ERROR_SUCCESS)
+            result = Query(kDeleteValue).Bind(1, key).BindFolded(2, name).Run();
+        if (result != ERROR_SUCCESS)
+            return result;
+        if (sqlite3_changes(database->db) == 0)
+            return LONG{ERROR_FILE_NOT_FOUND};
+        result = Touch(key);
+        return result == ERROR_SUCCESS ? transaction.Commit() : result;
+    });
+}
+
+void SetBeforeCommitHookForTesting(std::function<void()> hook) {
+    std::lock_guard lock(storeMutex);
+    beforeCommitHook = std::move(hook);
+}
+
+// Called from inside the hook, where the store is already locked.
+void FlushForTesting() {
+    if (database)
+        sqlite3_db_cacheflush(database->db);
+}
+
+}  // namespace registry
+
+void CloseRegistryForTesting() {
+    std::lock_guard lock(registry::storeMutex);
+    registry::database.reset();
+    registry::failure = ERROR_SUCCESS;
+    ++registry::generation;
+}
+
+}  // namespace device

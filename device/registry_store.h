@@ -1,0 +1,76 @@
+// The phone's registry database: keys and typed values in one SQLite file, names case-blind.
+#pragma once
+
+#include <windef.h>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace device {
+
+// Closes the registry database and forgets a failure to open it, so that the next call opens
+// device::RegistryFile() again; registry handles opened before it become invalid.
+void CloseRegistryForTesting();
+
+namespace registry {
+
+using KeyId = int64_t;
+
+// The root keys; every other key descends from one of them and none of them can be deleted.
+inline constexpr KeyId kCurrentUser = 1;
+inline constexpr KeyId kLocalMachine = 2;
+
+struct Value {
+    std::u16string name;  // as it was first written
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+// Every function returns a Win32 error code, ERROR_SUCCESS when it worked. All of them open the
+// database on first use (creating an empty registry when the file is missing) and keep it open.
+// A damaged, foreign or unreadable file gives ERROR_REGISTRY_CORRUPT, ERROR_CANTOPEN or
+// ERROR_CANTREAD after one line on the debug output, and is never written to.
+LONG Open();
+bool IsOpen();
+// Changes each time the database is closed for tests, so that older handles can be told apart.
+uint64_t Generation();
+
+// ERROR_SUCCESS while the key exists, ERROR_KEY_DELETED once it has been deleted.
+LONG CheckKey(KeyId key);
+// Follows a path of sub-key names down from a key; ERROR_FILE_NOT_FOUND when one is missing.
+LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found);
+// Follows the path, creating what is missing, in one transaction; `created` tells whether the
+// last key of the path was made by this call.
+LONG CreateKey(KeyId from, const std::vector<std::u16string>& path, KeyId& key, bool& created);
+// Deletes a key and its values; ERROR_ACCESS_DENIED for a root, or when it has sub-keys unless
+// `withSubKeys`, which deletes the whole tree below it too.
+LONG DeleteKey(KeyId key, bool withSubKeys);
+// Deletes every sub-key (with its tree) and every value of a key, keeping the key itself.
+LONG ClearKey(KeyId key);
+
+// Sub-keys and values are numbered in the order they were created; ERROR_NO_MORE_ITEMS past
+// the last one. Overwriting a value keeps its place.
+LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite);
+LONG ValueAt(KeyId key, DWORD index, Value& value);
+
+// The empty name is the key's default value. ERROR_FILE_NOT_FOUND when the value is missing.
+LONG GetValue(KeyId key, std::u16string_view name, Value& value);
+// Stores exactly the bytes and type given, in one transaction.
+LONG SetValue(KeyId key, std::u16string_view name, DWORD type, std::span<const BYTE> data);
+// Stores the value only when the key has none of that name; `added` tells whether it did.
+LONG AddValueIfMissing(KeyId key, std::u16string_view name, DWORD type, std::span<const BYTE> data,
+                       bool& added);
+LONG DeleteValue(KeyId key, std::u16string_view name);
+
+// Test-only: runs inside every write transaction just before its COMMIT (empty to remove).
+void SetBeforeCommitHookForTesting(std::function<void()> hook);
+// Test-only, from inside that hook: writes the transaction's pages to the database file now, as
+// a commit would, so that a process dying right after has left half-written pages behind.
+void FlushForTesting();
+
+}  // namespace registry
+}  // namespace device

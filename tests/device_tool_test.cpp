@@ -1,0 +1,372 @@
+#include <windows.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/device_folder.h"
+#include "device/registry_store.h"
+#include "support/temp_device.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+const std::string kDone = "The operation completed successfully.\n";
+const std::string kNotFound =
+    "ERROR: The system was unable to find the specified registry key or value.\n";
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes Sz(std::u16string_view s) {
+    Bytes bytes;
+    for (char16_t c : s) {
+        bytes.push_back(static_cast<BYTE>(c & 0xFF));
+        bytes.push_back(static_cast<BYTE>(c >> 8));
+    }
+    bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
+
+class DeviceTool : public DeviceTest {
+  protected:
+    // Runs the real tool with this test's device folder in its environment; `environment` sets
+    // (or, with nullopt, removes) variables for this run only.
+    Result Run(const std::vector<std::string>& args, const std::string& input = "",
+               const std::map<std::string, std::optional<std::string>>& environment = {}) {
+        const fs::path top = device.Folder().parent_path();
+        const fs::path in = top / "stdin", out = top / "stdout", err = top / "stderr";
+        std::ofstream(in, std::ios::binary | std::ios::trunc) << input;
+        const pid_t child = fork();
+        if (child == 0) {
+            const auto redirect = [](const fs::path& file, int flags, int fd) {
+                const int opened = open(file.c_str(), flags, 0600);
+                if (opened < 0 || dup2(opened, fd) < 0)
+                    _exit(126);
+                close(opened);
+            };
+            redirect(in, O_RDONLY, 0);
+            redirect(out, O_WRONLY | O_CREAT | O_TRUNC, 1);
+            redirect(err, O_WRONLY | O_CREAT | O_TRUNC, 2);
+            for (const auto& [name, value] : environment) {
+                if (value)
+                    setenv(name.c_str(), value->c_str(), 1);
+                else
+                    unsetenv(name.c_str());
+            }
+            std::vector<char*> argv{const_cast<char*>(TAVONNE_DEVICE_TOOL)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(TAVONNE_DEVICE_TOOL, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        Result result;
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = ReadFile(out);
+        result.err = ReadFile(err);
+        return result;
+    }
+
+    // A command that must succeed with exactly this output and nothing on standard error.
+    void Expect(const std::vector<std::string>& args, const std::string& out) {
+        const Result result = Run(args);
+        EXPECT_EQ(result.code, 0) << result.err;
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, "");
+    }
+
+    Bytes Get(LPCWSTR subKey, LPCWSTR name, DWORD* type = nullptr) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, 0, &key), ERROR_SUCCESS);
+        DWORD size = 0;
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+        Bytes data(size);
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, type, data.data(), &size), ERROR_SUCCESS);
+        RegCloseKey(key);
+        return data;
+    }
+};
+
+TEST_F(DeviceTool, InitMakesTheDeviceSilentlyWithThePhoneDefaults) {
+    Expect({"init"}, "");
+    EXPECT_TRUE(fs::is_regular_file(device.Folder() / "registry.db"));
+    EXPECT_TRUE(fs::is_directory(device.Folder() / "fs" / "Windows"));
+    Expect({"reg", "query", "HKCU\\ControlPanel\\Sounds\\RingTone0"},
+           "\n"
+           "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\RingTone0\n"
+           "    Sound    REG_SZ    \\Windows\\Standard.wav\n"
+           "    Script    REG_SZ    apw3r\n"
+           "\n");
+    Expect({"reg", "query", "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\SMS", "/v", "Sound"},
+           "\n"
+           "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\SMS\n"
+           "    Sound    REG_SZ    \\Windows\\Notify.mid\n"
+           "\n");
+    EXPECT_EQ(Get(u"ControlPanel\\Sounds\\SMS", u"Sound"), Sz(u"\\Windows\\Notify.mid"));
+}
+
+TEST_F(DeviceTool, InitNeverOverwritesAndChangesNothingTheSecondTime) {
+    Expect({"reg", "add", "HKCU\\ControlPanel\\Sounds\\RingTone0", "/v", "Sound", "/d",
+            "\\Mes sonneries\\Réveil.wav", "/f"},
+           kDone);
+    Expect({"init"}, "");
+    const std::string registry = ReadFile(device::RegistryFile());
+    Expect({"init"}, "");
+    EXPECT_EQ(ReadFile(device::RegistryFile()), registry);
+    Expect({"reg", "query", "HKCU\\ControlPanel\\Sounds\\RingTone0", "/v", "sound"},
+           "\n"
+           "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\RingTone0\n"
+           "    Sound    REG_SZ    \\Mes sonneries\\Réveil.wav\n"
+           "\n");
+}
+
+TEST_F(DeviceTool, QueryShowsStoredCaseValuesThenSubKeys) {
+    Expect({"reg", "add", "HKCU\\ControlPanel\\Sounds", "/v", "Volume", "/t", "REG_DWORD", "/d",
+            "5", "/f"},
+           kDone);
+    Expect({"reg", "query", "hkey_current_user\\CONTROLPANEL\\sounds\\"},
+           "\n"
+           "HKEY_CURRENT_USER\\ControlPanel\\Sounds\n"
+           "    Volume    REG_DWORD    0x5\n"
+           "\n"
+           "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\RingTone0\n"
+           "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\SMS\n");
+}
+
+TEST_F(DeviceTool, AddedTextIsARegSzWithItsNulAndAccentsRoundTrip) {
+    const std::string folder = "\\Mes sonneries\\Été à Noël\\";
+    Expect({"reg", "add", "HKCU\\Software\\Tavonne", "/v", "Dossier", "/t", "REG_SZ", "/d", folder,
+            "/f"},
+           kDone);
+    DWORD type = 0;
+    EXPECT_EQ(Get(u"Software\\Tavonne", u"Dossier", &type), Sz(u"\\Mes sonneries\\Été à Noël\\"));
+    EXPECT_EQ(type, DWORD{REG_SZ});
+    Expect({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\\Tavonne\n"
+           "    Dossier    REG_SZ    " +
+               folder +
+               "\n"
+               "\n");
+
+    // What the program writes through the API reads back the same through the tool.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Tavonne", 0, 0, &key), ERROR_SUCCESS);
+    const Bytes empty = Sz(u"");
+    ASSERT_EQ(RegSetValueExW(key, u"Dossier", 0, REG_SZ, empty.data(), 2), ERROR_SUCCESS);
+    RegCloseKey(key);
+    Expect({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\\Tavonne\n"
+           "    Dossier    REG_SZ    \n"
+           "\n");
+}
+
+TEST_F(DeviceTool, DefaultValueWithVe) {
+    Expect({"reg", "add", "HKCU\\Software\\Tavonne", "/f"}, kDone);
+    Expect({"reg", "query", "HKCU\\Software\\Tavonne", "/ve"},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\\Tavonne\n"
+           "    (Default)    REG_SZ    (value not set)\n"
+           "\n");
+    Expect({"reg", "add", "HKCU\\Software\\Tavonne", "/ve", "/d", "défaut", "/f"}, kDone);
+    EXPECT_EQ(Get(u"Software\\Tavonne", u""), Sz(u"défaut"));
+    Expect({"reg", "query", "HKCU\\Software\\Tavonne"},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\\Tavonne\n"
+           "    (Default)    REG_SZ    défaut\n"
+           "\n");
+    Expect({"reg", "delete", "HKCU\\Software\\Tavonne", "/ve", "/f"}, kDone);
+    Expect({"reg", "query", "HKCU\\Software\\Tavonne"},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\\Tavonne\n"
+           "\n");
+}
+
+TEST_F(DeviceTool, OtherTypesAreStoredAndShownAsRegDoes) {
+    const std::string key = "HKCU\\Software\\Types";
+    Expect({"reg", "add", key, "/v", "d", "/t", "REG_DWORD", "/d", "0x2A", "/f"}, kDone);
+    Expect({"reg", "add", key, "/v", "q", "/t", "REG_QWORD", "/d", "4294967296", "/f"}, kDone);
+    Expect({"reg", "add", key, "/v", "b", "/t", "reg_binary", "/d", "00ff10", "/f"}, kDone);
+    Expect({"reg", "add", key, "/v", "m", "/t", "REG_MULTI_SZ", "/d", "un\\0deux", "/f"}, kDone);
+    Expect({"reg", "add", key, "/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%TEMP%", "/f"}, kDone);
+
+    DWORD type = 0;
+    EXPECT_EQ(Get(u"Software\\Types", u"d", &type), (Bytes{0x2A, 0, 0, 0}));
+    EXPECT_EQ(type, DWORD{REG_DWORD});
+    EXPECT_EQ(Get(u"Software\\Types", u"q", &type), (Bytes{0, 0, 0, 0, 1, 0, 0, 0}));
+    EXPECT_EQ(type, DWORD{REG_QWORD});
+    EXPECT_EQ(Get(u"Software\\Types", u"b", &type), (Bytes{0x00, 0xFF, 0x10}));
+    EXPECT_EQ(type, DWORD{REG_BINARY});
+    EXPECT_EQ(Get(u"Software\\Types", u"m", &type), Sz(std::u16string(u"un\0deux\0", 8)));
+    EXPECT_EQ(type, DWORD{REG_MULTI_SZ});
+    EXPECT_EQ(Get(u"Software\\Types", u"e", &type), Sz(u"%TEMP%"));
+    EXPECT_EQ(type, DWORD{REG_EXPAND_SZ});
+
+    Expect({"reg", "query", key},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\\Types\n"
+           "    d    REG_DWORD    0x2a\n"
+           "    q    REG_QWORD    0x100000000\n"
+           "    b    REG_BINARY    00FF10\n"
+           "    m    REG_MULTI_SZ    un\\0deux\n"
+           "    e    REG_EXPAND_SZ    %TEMP%\n"
+           "\n");
+}
+
+TEST_F(DeviceTool, DeleteRemovesAValueOrAWholeKey) {
+    Expect({"reg", "add", "HKCU\\Software\\Tavonne\\Sous\\Clé", "/v", "x", "/d", "1", "/f"}, kDone);
+    Expect({"reg", "add", "HKCU\\Software\\Tavonne", "/v", "Dossier", "/d", "", "/f"}, kDone);
+    Expect({"reg", "delete", "HKCU\\Software\\Tavonne", "/v", "DOSSIER", "/f"}, kDone);
+    Result result = Run({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, kNotFound);
+
+    Expect({"reg", "delete", "hkcu\\software\\TAVONNE", "/f"}, kDone);
+    result = Run({"reg", "query", "HKCU\\Software\\Tavonne\\Sous"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err, kNotFound);
+    Expect({"reg", "query", "HKCU\\Software"},
+           "\n"
+           "HKEY_CURRENT_USER\\Software\n"
+           "\n");
+}
+
+TEST_F(DeviceTool, MissingKeysAndValuesAreReportedOnStandardError) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"reg", "query", "HKCU\\Nulle\\Part"},
+        {"reg", "query", "HKCU\\ControlPanel\\Sounds\\SMS", "/v", "Absent"},
+        {"reg", "delete", "HKCU\\Nulle\\Part", "/f"},
+        {"reg", "delete", "HKCU\\ControlPanel\\Sounds\\SMS", "/v", "Absent", "/f"},
+    };
+    for (const auto& command : commands) {
+        const Result result = Run(command);
+        EXPECT_EQ(result.code, 1) << command[3];
+        EXPECT_EQ(result.out, "") << command[3];
+        EXPECT_EQ(result.err, kNotFound) << command[3];
+    }
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Nulle", 0, 0, &key), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DeviceTool, BadSyntaxIsRefusedWithAUsageHint) {
+    const std::vector<std::vector<std::string>> commands = {
+        {},
+        {"reg"},
+        {"reg", "query"},
+        {"reg", "frob", "HKCU\\Software"},
+        {"reg", "query", "HKCU\\Software", "/v"},
+        {"reg", "query", "HKCU\\Software", "/v", "a", "/ve"},
+        {"reg", "add", "HKCU\\Software", "/bogus"},
+        {"reg", "add", "HKCU\\Software", "/v", "n", "/t", "REG_DWORD", "/d", "douze", "/f"},
+        {"reg", "add", "HKCU\\Software", "/v", "n", "/t", "REG_WHATEVER", "/d", "1", "/f"},
+        {"reg", "add", "HKCU\\Software", "/v", "n", "/v", "m", "/f"},
+        {"reg", "delete", "HKCU\\Software", "/t", "REG_SZ"},
+        {"init", "now"},
+        {"path"},
+    };
+    for (const auto& command : commands) {
+        const Result result = Run(command);
+        std::string shown;
+        for (const std::string& arg : command)
+            shown += arg + " ";
+        EXPECT_EQ(result.code, 1) << shown;
+        EXPECT_EQ(result.out, "") << shown;
+        EXPECT_EQ(result.err.rfind("ERROR: Invalid syntax.\n", 0), 0u) << shown << result.err;
+        EXPECT_NE(result.err.find("usage: tavonne-device"), std::string::npos) << shown;
+    }
+    const Result result = Run({"reg", "query", "HKCR\\Software"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err.rfind("ERROR: Invalid key name.\n", 0), 0u) << result.err;
+}
+
+TEST_F(DeviceTool, WithoutForceItAsksBeforeOverwritingOrDeleting) {
+    const std::string key = "HKCU\\ControlPanel\\Sounds\\RingTone0";
+    Result result = Run({"reg", "add", key, "/v", "Script", "/d", "apw1r"}, "no\n");
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out,
+              "Value Script exists, overwrite(Yes/No)? The operation was canceled by the user.\n");
+    EXPECT_EQ(Get(u"ControlPanel\\Sounds\\RingTone0", u"Script"), Sz(u"apw3r"));
+
+    result = Run({"reg", "add", key, "/v", "Script", "/d", "apw1r"}, "yes\n");
+    EXPECT_EQ(result.out, "Value Script exists, overwrite(Yes/No)? " + kDone);
+    EXPECT_EQ(Get(u"ControlPanel\\Sounds\\RingTone0", u"Script"), Sz(u"apw1r"));
+
+    result = Run({"reg", "delete", key, "/v", "Script"}, "");
+    EXPECT_EQ(Get(u"ControlPanel\\Sounds\\RingTone0", u"Script"), Sz(u"apw1r"));
+    result = Run({"reg", "delete", key}, "y\n");
+    EXPECT_EQ(result.out,
+              "Permanently delete the registry key "
+              "HKEY_CURRENT_USER\\ControlPanel\\Sounds\\RingTone0 (Yes/No)? " +
+                  kDone);
+    HKEY gone = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Sounds\\RingTone0", 0, 0, &gone),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DeviceTool, ADamagedRegistryIsReportedAndLeftAsItIs) {
+    fs::create_directories(device.Folder());
+    const std::string garbage = "PK\x03\x04 ceci n'est pas une base de registre";
+    std::ofstream(device::RegistryFile(), std::ios::binary) << garbage;
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"reg", "query", "HKCU\\ControlPanel"},
+          std::vector<std::string>{"reg", "add", "HKCU\\Software", "/v", "x", "/d", "y", "/f"},
+          std::vector<std::string>{"init"}}) {
+        const Result result = Run(command);
+        EXPECT_NE(result.code, 0) << command[0];
+        EXPECT_EQ(result.out, "") << command[0];
+        EXPECT_NE(result.err.find(device::RegistryFile().string()), std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("ERROR: "), std::string::npos) << result.err;
+        EXPECT_EQ(ReadFile(device::RegistryFile()), garbage);
+    }
+    EXPECT_EQ(fs::file_size(device::RegistryFile()), garbage.size());
+    EXPECT_FALSE(fs::exists(device.Folder() / "registry.db-journal"));
+}
+
+TEST_F(DeviceTool, PathGivesTheHostPathOfADevicePath) {
+    Expect({"init"}, "");
+    const fs::path root = device.Folder() / "fs";
+    Expect({"path", "\\WINDOWS\\Réveil.wav"}, (root / "Windows" / "Réveil.wav").string() + "\n");
+    Expect({"path", "\\ipsm\\application data\\sounds\\"},
+           (root / "IPSM" / "Application Data" / "Sounds").string() + "\n");
+}
+
+TEST_F(DeviceTool, TheDeviceFolderComesFromTheEnvironment) {
+    const fs::path top = device.Folder().parent_path();
+    Result result = Run({"init"}, "", {{"TAVONNE_DEVICE", std::nullopt}});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_TRUE(fs::is_regular_file(top / "data" / "tavonne" / "device" / "registry.db"));
+
+    result = Run({"init"}, "", {{"TAVONNE_DEVICE", std::nullopt}, {"XDG_DATA_HOME", std::nullopt}});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_TRUE(fs::is_regular_file(top / "home" / ".local" / "share" / "tavonne" / "device" /
+                                    "registry.db"));
+    EXPECT_FALSE(fs::exists(device.Folder()));
+}
+
+}  // namespace
