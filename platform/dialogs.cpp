@@ -24,18 +24,21 @@ bool IsTabStop(HWND control) {
            window->Enabled();
 }
 
-// Gives the focus back to the control that had it last, or to the first tab stop.
-void RestoreFocus(HWND dialog) {
+// Gives the focus back to the control that had it last. On activation alone that is all; asked
+// for the focus itself, a dialog without such a control gives it to its first tab stop. An ended
+// dialog gives the focus to nothing.
+void RestoreFocus(HWND dialog, bool justActivated) {
     const auto* state = wm::StateOf<wm::DialogState>(dialog);
-    if (state == nullptr)
+    if (state == nullptr || state->ended)
         return;
     HWND target = state->lastFocus;
-    if (!wm::IsDescendant(dialog, target) || target == dialog || !IsTabStop(target))
+    if (!wm::IsDescendant(dialog, target) || target == dialog || !IsTabStop(target)) {
+        if (justActivated)
+            return;
         target = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    }
     if (target != nullptr)
         SetFocus(target);
-    else if (!wm::IsDescendant(dialog, GetFocus()))
-        SetFocus(dialog);
 }
 
 // Creates the dialog and its controls, sends WM_INITDIALOG, sets the focus and shows it.
@@ -225,11 +228,10 @@ extern "C" LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM
             return 0;
         case WM_ACTIVATE:
             if (LOWORD(wParam) != WA_INACTIVE)
-                RestoreFocus(hDlg);
+                RestoreFocus(hDlg, true);
             return 0;
         case WM_SETFOCUS:
-            if (GetNextDlgTabItem(hDlg, nullptr, FALSE) != nullptr)
-                RestoreFocus(hDlg);
+            RestoreFocus(hDlg, false);
             return 0;
         // A dialog does not end by itself: IDOK and IDCANCEL are its procedure's to handle.
         case WM_COMMAND:

@@ -82,6 +82,15 @@ class WindowTest : public DeviceTest {
         return commands;
     }
 
+    // Whether RecordingProc was sent this message.
+    static bool WasSent(UINT message) {
+        for (const Received& r : received) {
+            if (r.message == message)
+                return true;
+        }
+        return false;
+    }
+
     static int CountCommands(int id, int code) {
         int count = 0;
         for (auto [command, notification] : Commands())
