@@ -8,6 +8,7 @@
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
+#include "platform/window_manager.h"
 
 TempDevice::TempDevice() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tavonne-test-XXXXXX").string();
@@ -22,6 +23,7 @@ TempDevice::TempDevice() {
     setenv("XDG_DATA_HOME", (top_ / "data").c_str(), 1);
     device::CloseRegistryForTesting();
     device::ResetForTesting();
+    wm::ResetForTesting();
 }
 
 TempDevice::~TempDevice() {
