@@ -1,0 +1,32 @@
+// The 27 tones that the phone carries in \Windows\, in the order the lists show them.
+#include "catalogue/catalogue.h"
+
+const ToneEntry BuiltInTones[27] = {
+    {TEXT("Alarm1"), TEXT("\\Windows\\Alarm1.mid")},
+    {TEXT("Alarm2"), TEXT("\\Windows\\AlarmXtra2.mid")},
+    {TEXT("Alarm3"), TEXT("\\Windows\\AlarmXtra2-Slow.mid")},
+    {TEXT("Alarm4"), TEXT("\\Windows\\Alarm4.mid")},
+    {TEXT("Alberti dance"), TEXT("\\Windows\\NewTune9.mid")},
+    {TEXT("Arpeggio"), TEXT("\\Windows\\Notify.mid")},
+    {TEXT("Bip"), TEXT("\\Windows\\BatteryLow1.mid")},
+    {TEXT("Blues jam"), TEXT("\\Windows\\NewTune8.mid")},
+    {TEXT("Blues riff"), TEXT("\\Windows\\NewTune1.mid")},
+    {TEXT("Callwait"), TEXT("\\Windows\\Callwait.mid")},
+    {TEXT("Croissant"), TEXT("\\Windows\\PegConnect2.mid")},
+    {TEXT("Début enregistrement"), TEXT("\\Windows\\RecStart.mid")},
+    {TEXT("Décroissant"), TEXT("\\Windows\\PegDisconnect.mid")},
+    {TEXT("Effrayant"), TEXT("\\Windows\\Spooky.mid")},
+    {TEXT("Fin enregistrement"), TEXT("\\Windows\\RecEnd.mid")},
+    {TEXT("Heureux"), TEXT("\\Windows\\happy.mid")},
+    {TEXT("Kelly"), TEXT("\\Windows\\kelly.mid")},
+    {TEXT("LaDiDaDi"), TEXT("\\Windows\\LaDiDaDi.mid")},
+    {TEXT("L'art du musicien"), TEXT("\\Windows\\NewTune6.mid")},
+    {TEXT("Les principes de Bach"), TEXT("\\Windows\\NewTune7.mid")},
+    {TEXT("Lowdown"), TEXT("\\Windows\\Lowdown.mid")},
+    {TEXT("Mouvement perpétuel"), TEXT("\\Windows\\NewTune7.mid")},
+    {TEXT("Reggae"), TEXT("\\Windows\\Reggae.mid")},
+    {TEXT("Robotica"), TEXT("\\Windows\\Robatica.mid")},
+    {TEXT("Standard"), TEXT("\\Windows\\Standard.wav")},
+    {TEXT("Strum"), TEXT("\\Windows\\Strum.mid")},
+    {TEXT("Trill"), TEXT("\\Windows\\genericRing2.mid")},
+};
