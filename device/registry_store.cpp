@@ -488,6 +488,9 @@ LONG ReadValue(Query& query, int rc, Value& value) {
 
 LONG WriteValue(Sql which, KeyId key, std::u16string_view name, DWORD type,
                 std::span<const BYTE> data, bool& changed) {
+    // SQLite keeps no blob longer than its length limit (a billion bytes by default).
+    if (data.size() > static_cast<size_t>(sqlite3_limit(database->db, SQLITE_LIMIT_LENGTH, -1)))
+        return LONG{ERROR_INVALID_PARAMETER};
     Transaction transaction;
     LONG result = transaction.Begin();
     if (result == ERROR_SUCCESS)
