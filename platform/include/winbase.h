@@ -42,3 +42,9 @@ WINAPI_EXTERN BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpF
 WINAPI_EXTERN BOOL WINAPI FindClose(HANDLE hFindFile);
 #define FindFirstFile FindFirstFileW
 #define FindNextFile FindNextFileW
+
+// Kernel objects: named mutexes mark a running copy; CloseHandle closes their handles.
+WINAPI_EXTERN HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
+                                         BOOL bInitialOwner, LPCWSTR lpName);
+#define CreateMutex CreateMutexW
+WINAPI_EXTERN BOOL WINAPI CloseHandle(HANDLE hObject);

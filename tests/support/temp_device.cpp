@@ -8,6 +8,7 @@
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
+#include "platform/process.h"
 #include "platform/window_manager.h"
 
 TempDevice::TempDevice() {
@@ -27,6 +28,7 @@ TempDevice::TempDevice() {
 }
 
 TempDevice::~TempDevice() {
+    platform::ResetProcessesForTesting();
     device::CloseRegistryForTesting();
     device::ResetForTesting();
     std::error_code ignored;

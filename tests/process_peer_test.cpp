@@ -1,0 +1,205 @@
+// The peer channel between two processes of one device: finding a window, bringing it forward.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "device/device_folder.h"
+#include "platform/peer.h"
+#include "platform/process.h"
+#include "support/temp_device.h"
+
+namespace {
+
+constexpr uint64_t kMainWindow = 0x1234;
+const std::u16string kOddTitle = u"Ligne 1\nLigne \\2\r é \\n";
+
+class Pipe {
+  public:
+    Pipe() {
+        if (pipe(fds_) != 0)
+            ADD_FAILURE() << "pipe";
+    }
+    ~Pipe() {
+        CloseRead();
+        CloseWrite();
+    }
+    int Read() const { return fds_[0]; }
+    int Write() const { return fds_[1]; }
+    void CloseRead() { CloseEnd(0); }
+    void CloseWrite() { CloseEnd(1); }
+
+  private:
+    void CloseEnd(int end) {
+        if (fds_[end] >= 0)
+            close(fds_[end]);
+        fds_[end] = -1;
+    }
+    int fds_[2] = {-1, -1};
+};
+
+// A process of the same device that listens as the running copy would: it has the window
+// "Tavonne" and one with an odd title, reports each window it brings forward on `report`, and
+// answers until `stop` closes (or never answers at all when `answer` is false).
+class RunningCopy {
+  public:
+    explicit RunningCopy(bool answer = true) {
+        pid_ = fork();
+        if (pid_ != 0)
+            return;
+        ready_.CloseRead();
+        stop_.CloseWrite();
+        report_.CloseRead();
+        const bool listening = peer::Listen(
+            [](std::u16string_view title) -> std::optional<uint64_t> {
+                if (title == u"Tavonne")
+                    return kMainWindow;
+                if (title == kOddTitle)
+                    return 7;
+                return std::nullopt;
+            },
+            [this](uint64_t id) {
+                if (id != kMainWindow)
+                    return false;
+                const std::string line = "FOREGROUND " + std::to_string(id) + "\n";
+                (void)!write(report_.Write(), line.data(), line.size());
+                return true;
+            });
+        const char ready = listening ? 'L' : 'F';
+        (void)!write(ready_.Write(), &ready, 1);
+        for (;;) {
+            pollfd fds[2] = {{stop_.Read(), POLLIN, 0}, {peer::ListenFd(), POLLIN, 0}};
+            poll(fds, answer ? 2 : 1, -1);
+            if (fds[0].revents != 0)
+                _exit(0);
+            if ((fds[1].revents & POLLIN) != 0)
+                peer::HandlePending();
+        }
+    }
+    ~RunningCopy() { Stop(); }
+
+    void Stop() {
+        if (pid_ <= 0)
+            return;
+        stop_.CloseWrite();
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+    // Whether the copy listens, once it has tried.
+    bool Listening() {
+        ready_.CloseWrite();
+        char ready = 0;
+        return read(ready_.Read(), &ready, 1) == 1 && ready == 'L';
+    }
+    // What the copy reported, once it has ended.
+    std::string Reports() {
+        Stop();
+        report_.CloseWrite();
+        std::string all;
+        char buffer[256];
+        for (ssize_t got; (got = read(report_.Read(), buffer, sizeof buffer)) > 0;)
+            all.append(buffer, static_cast<size_t>(got));
+        return all;
+    }
+    void Kill() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+  private:
+    pid_t pid_ = 0;
+    Pipe ready_, stop_, report_;
+};
+
+using ProcessPeer = DeviceTest;
+
+TEST_F(ProcessPeer, FindsAndBringsForwardTheWindowOfTheRunningCopy) {
+    RunningCopy running;
+    ASSERT_TRUE(running.Listening());
+
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), kMainWindow);
+    EXPECT_EQ(peer::FindRemote(kOddTitle), 7u);
+    EXPECT_EQ(peer::FindRemote(u"tavonne"), std::nullopt);
+    EXPECT_EQ(peer::FindRemote(u""), std::nullopt);
+
+    EXPECT_TRUE(peer::ForegroundRemote(kMainWindow));
+    EXPECT_FALSE(peer::ForegroundRemote(7));
+    EXPECT_EQ(running.Reports(), "FOREGROUND 4660\n");
+}
+
+TEST_F(ProcessPeer, WithoutARunningCopyNothingIsFound) {
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), std::nullopt);
+    EXPECT_FALSE(peer::ForegroundRemote(kMainWindow));
+}
+
+TEST_F(ProcessPeer, ACrashedCopyDoesNotBlockTheNextStart) {
+    RunningCopy crashed;
+    ASSERT_TRUE(crashed.Listening());
+    crashed.Kill();
+
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), std::nullopt);
+    EXPECT_TRUE(peer::Listen([](std::u16string_view) { return std::nullopt; },
+                             [](uint64_t) { return false; }));
+    EXPECT_GE(peer::ListenFd(), 0);
+}
+
+TEST_F(ProcessPeer, ACopyThatNeverAnswersDoesNotHangTheCaller) {
+    RunningCopy hung(false);
+    ASSERT_TRUE(hung.Listening());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), std::nullopt);
+    EXPECT_FALSE(peer::ForegroundRemote(kMainWindow));
+    // Generous: the bound is about never hanging, not about speed.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST_F(ProcessPeer, OnlyOneCopyPerDeviceListensAndDevicesAreApart) {
+    RunningCopy running;
+    ASSERT_TRUE(running.Listening());
+    EXPECT_FALSE(peer::Listen(nullptr, nullptr));
+    EXPECT_EQ(peer::ListenFd(), -1);
+
+    TempDevice other;
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), std::nullopt);
+    EXPECT_TRUE(peer::Listen(nullptr, nullptr));
+}
+
+TEST_F(ProcessPeer, TheListenerItselfLooksOnlyAtItsOwnWindows) {
+    bool asked = false;
+    ASSERT_TRUE(peer::Listen(
+        [&asked](std::u16string_view) -> std::optional<uint64_t> {
+            asked = true;
+            return 1;
+        },
+        nullptr));
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), std::nullopt);
+    peer::HandlePending();
+    EXPECT_FALSE(asked);
+}
+
+TEST_F(ProcessPeer, ListeningStopsWithTheResetAndInAForkedChild) {
+    ASSERT_TRUE(peer::Listen(nullptr, nullptr));
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(peer::ListenFd() == -1 ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(peer::ListenFd(), 0);
+
+    platform::ResetProcessesForTesting();
+    EXPECT_EQ(peer::ListenFd(), -1);
+    RunningCopy next;
+    EXPECT_TRUE(next.Listening());
+}
+
+}  // namespace
