@@ -57,6 +57,12 @@ UINT VirtualKey(const Key& key);
 // key when the screen has taken it with SHCMBM_OVERRIDEKEY), as WM_HOTKEY; otherwise the focused
 // control of the foreground window (or the window itself) as WM_KEYDOWN/WM_KEYUP, or WM_CHAR
 // for a typed character. Posts the messages and returns; false when no window could take it.
+//
+// The Back key: a screen that took it (SHCMBM_OVERRIDEKEY with SHMBOF_NODEFAULT | SHMBOF_NOTIFY)
+// gets WM_HOTKEY, VK_TBACK in the high word of lParam, once with the modifiers 0 and once with
+// MOD_KEYUP. Otherwise it keeps the phone's behaviour, which never ends the program here: like
+// VK_ESCAPE in a dialog it sends WM_COMMAND(IDCANCEL, notification 0) to the screen and does
+// nothing else; a procedure that ignores IDCANCEL keeps its screen open.
 bool Post(const Key& key);
 // Post, then handles every queued message: for a front end or a test outside a message loop.
 bool Press(const Key& key);
