@@ -23,7 +23,7 @@ using ::testing::IsEmpty;
 
 namespace files {
 // The longest name a search returns: cFileName less its terminating NUL.
-bool NameFitsFindData(std::u16string_view name);
+bool NameFitsFindData(size_t units);
 }  // namespace files
 
 namespace {
@@ -137,11 +137,11 @@ TEST_F(FilesTest, OrderIsByNameWithoutRegardToCaseThenByRawName) {
 
 TEST_F(FilesTest, RootIsSearchedWithOrWithoutLeadingBackslash) {
     Touch("top.wav");
-    Touch("Windows/Alarm1.mid");
+    Touch("Storage/Alarm1.mid");
     EXPECT_THAT(Names(u"*.wav"), ElementsAre("top.wav"));
     EXPECT_THAT(Names(u"\\*.wav"), ElementsAre("top.wav"));
     EXPECT_THAT(Names(u"/*.wav"), ElementsAre("top.wav"));
-    EXPECT_THAT(Names(u"windows\\*.mid"), ElementsAre("Alarm1.mid"));
+    EXPECT_THAT(Names(u"storage\\*.mid"), ElementsAre("Alarm1.mid"));
 }
 
 TEST_F(FilesTest, AFreshDeviceHasThePhonesFolders) {
@@ -227,8 +227,8 @@ TEST_F(FilesTest, LongestHostNameComesWholeAndLongerNamesWouldBeSkipped) {
     EXPECT_EQ(text::ToUtf8(data.cFileName), longest);
     EXPECT_TRUE(FindClose(search));
 
-    EXPECT_TRUE(files::NameFitsFindData(std::u16string(MAX_PATH - 1, u'n')));
-    EXPECT_FALSE(files::NameFitsFindData(std::u16string(MAX_PATH, u'n')));
+    EXPECT_TRUE(files::NameFitsFindData(MAX_PATH - 1));
+    EXPECT_FALSE(files::NameFitsFindData(MAX_PATH));
 }
 
 TEST_F(FilesTest, FindDataCarriesSizeTimesAndAttributes) {
@@ -277,18 +277,102 @@ TEST_F(FilesTest, FindNextAfterTheEndKeepsSayingNoMoreFiles) {
     EXPECT_TRUE(FindClose(search));
 }
 
-TEST_F(FilesTest, NameRemovedDuringTheSearchIsNotReturned) {
+TEST_F(FilesTest, SearchReportsTheFolderAsItWasWhenItStarted) {
     Touch("T/a.wav");
-    Touch("T/b.wav");
-    Touch("T/c.wav");
+    Touch("T/b.wav", "1234");
     WIN32_FIND_DATAW data;
     const HANDLE search = FindFirstFileW(u"\\T\\*.wav", &data);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     fs::remove(root / "T" / "b.wav");
+    Touch("T/c.wav");
     ASSERT_TRUE(FindNextFileW(search, &data));
-    EXPECT_EQ(std::u16string(data.cFileName), u"c.wav");
+    EXPECT_EQ(std::u16string(data.cFileName), u"b.wav");
+    EXPECT_EQ(data.nFileSizeLow, 4u);
     EXPECT_FALSE(FindNextFileW(search, &data));
     EXPECT_TRUE(FindClose(search));
+    EXPECT_THAT(Names(u"\\T\\*.wav"), ElementsAre("a.wav", "c.wav"));
+}
+
+// Size, times and attributes of one name, as a new search reports them.
+struct Reported {
+    DWORD attributes = 0;
+    uint64_t size = 0;
+    uint64_t written = 0;
+};
+
+Reported Report(const std::u16string& pattern, const std::u16string& name) {
+    Reported reported;
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &data);
+    EXPECT_NE(search, INVALID_HANDLE_VALUE);
+    if (search == INVALID_HANDLE_VALUE)
+        return reported;
+    bool found = false;
+    do {
+        if (std::u16string(data.cFileName) == name) {
+            found = true;
+            reported.attributes = data.dwFileAttributes;
+            reported.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+            reported.written = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                               data.ftLastWriteTime.dwLowDateTime;
+        }
+    } while (FindNextFileW(search, &data));
+    EXPECT_TRUE(found) << text::ToUtf8(name);
+    FindClose(search);
+    return reported;
+}
+
+void SetWriteTime(const fs::path& path, time_t seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(FilesTest, ASecondSearchSeesEveryChangeToTheFiles) {
+    Touch("T/song.wav", "ab");
+    Touch("T/other.wav", "abcdef");
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").size, 2u);
+
+    std::ofstream(root / "T" / "song.wav", std::ios::app) << "cde";
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").size, 5u);
+
+    fs::permissions(root / "T" / "song.wav", fs::perms::owner_read);
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").attributes,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+
+    SetWriteTime(root / "T" / "song.wav", 0);
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").written, 116444736000000000u);
+
+    fs::rename(root / "T" / "other.wav", root / "T" / "song.wav");
+    const Reported replaced = Report(u"\\T\\*.wav", u"song.wav");
+    EXPECT_EQ(replaced.size, 6u);
+    EXPECT_EQ(replaced.attributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+
+    fs::remove(root / "T" / "song.wav");
+    Touch("T/song.wav", "x");
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").size, 1u);
+
+    fs::resize_file(root / "T" / "song.wav", 9);
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").size, 9u);
+}
+
+TEST_F(FilesTest, FolderEntriesShowTheirCurrentTimes) {
+    fs::create_directories(root / "T" / "Sub.wav");
+    SetWriteTime(root / "T" / "Sub.wav", 0);
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"Sub.wav").written, 116444736000000000u);
+    // A name added inside changes the folder's own time, with no event on its parent.
+    Touch("T/Sub.wav/inside");
+    EXPECT_NE(Report(u"\\T\\*.wav", u"Sub.wav").written, 116444736000000000u);
+}
+
+TEST_F(FilesTest, ChangesAreSeenAfterManyOtherFoldersWereSearched) {
+    Touch("F0/song.wav", "a");
+    EXPECT_EQ(Report(u"\\F0\\*.wav", u"song.wav").size, 1u);
+    for (int i = 1; i < 8; ++i) {
+        Touch(fs::path("F" + std::to_string(i)) / "song.wav");
+        EXPECT_EQ(FindAll(text::FromUtf8("\\F" + std::to_string(i) + "\\*.wav")).names.size(), 1u);
+    }
+    std::ofstream(root / "F0" / "song.wav", std::ios::app) << "bc";
+    EXPECT_EQ(Report(u"\\F0\\*.wav", u"song.wav").size, 3u);
 }
 
 TEST_F(FilesTest, StaleClosedAndMadeUpHandlesAreRefused) {
