@@ -375,6 +375,16 @@ TEST_F(FilesTest, ChangesAreSeenAfterManyOtherFoldersWereSearched) {
     EXPECT_EQ(Report(u"\\F0\\*.wav", u"song.wav").size, 3u);
 }
 
+TEST_F(FilesTest, LinksShowTheirTargetAndDanglingLinksStillCount) {
+    Touch("T/target.bin", "123456");
+    fs::create_symlink("target.bin", root / "T" / "link.wav");
+    fs::create_symlink("nowhere.bin", root / "T" / "broken.wav");
+    EXPECT_THAT(Names(u"\\T\\*.wav"), ElementsAre("broken.wav", "link.wav"));
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"link.wav").size, 6u);
+    std::ofstream(root / "T" / "target.bin", std::ios::app) << "78";
+    EXPECT_EQ(Report(u"\\T\\*.wav", u"link.wav").size, 8u);
+}
+
 TEST_F(FilesTest, StaleClosedAndMadeUpHandlesAreRefused) {
     Touch("T/a.wav");
     Touch("T/b.wav");
