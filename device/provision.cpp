@@ -11,6 +11,7 @@
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
+#include "device/tones.h"
 #include "platform/debug.h"
 
 namespace device {
@@ -67,6 +68,17 @@ bool DefaultsPresent() {
     return true;
 }
 
+// The installed player is the one of this build (compared by size: two stats, no reading).
+bool PlayerCurrent() {
+    std::error_code error;
+    const auto installed =
+        std::filesystem::file_size(FileSystemRoot() / "Windows" / "qhandler.exe", error);
+    if (error)
+        return false;
+    const auto built = std::filesystem::file_size(PlayerBinary(), error);
+    return error || installed == built;
+}
+
 bool CreateFolders() {
     const std::filesystem::path root = FileSystemRoot();
     std::error_code error;
@@ -105,9 +117,14 @@ bool AddDefaults() {
 
 bool EnsureProvisioned() {
     // The usual start finds everything in place: a few lookups, nothing written.
-    if (FoldersPresent() && DefaultsPresent())
+    if (FoldersPresent() && PlayerCurrent() && DefaultsPresent())
         return true;
-    return CreateFolders() && AddDefaults();
+    const bool made = CreateFolders() && AddDefaults();
+    // The tones and the player go in even when something else failed: a phone without its
+    // registry can still list and play its tones.
+    const bool tones = InstallPhoneTones(FileSystemRoot());
+    const bool player = InstallPlayer(FileSystemRoot(), PlayerBinary());
+    return made && tones && player;
 }
 
 }  // namespace device

@@ -10,6 +10,7 @@
 
 #include "catalogue/catalogue.h"
 #include "device/paths.h"
+#include "device/provision.h"
 #include "platform/resources.h"
 #include "platform/window_manager.h"
 #include "res/resource.h"
@@ -36,6 +37,7 @@ class Catalogue : public DeviceTest {
         screen = CreateDialogIndirectParamW(module, dialog, nullptr, PlainScreenProc, 0);
         EXPECT_NE(screen, nullptr);
         // The phone comes with sample tones; most tests want the sounds folder to themselves.
+        EXPECT_TRUE(device::EnsureProvisioned());
         std::filesystem::remove_all(device::HostPath(SoundsFolder));
         std::filesystem::create_directories(device::HostPath(SoundsFolder));
     }
