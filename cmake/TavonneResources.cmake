@@ -26,7 +26,7 @@ function(tavonne_add_resources target rc_file)
     endif()
     # Each script is compiled once, whatever the number of targets that embed it.
     if(NOT TARGET ${library})
-        set(out ${CMAKE_BINARY_DIR}/resources/${rc_name})
+        set(out ${CMAKE_BINARY_DIR}/resources/${library})
         set(preprocessed ${out}.rc.i)
         set(res ${out}.res)
         set(source ${out}${is_program}.res.cpp)
