@@ -14,6 +14,10 @@ WINAPI_EXTERN void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 WINAPI_EXTERN BOOL WINAPI IsDebuggerPresent(void);
 WINAPI_EXTERN void WINAPI DebugBreak(void);
 
+// The program's entry, which the program defines and the platform calls.
+WINAPI_EXTERN int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine,
+                                 int nShowCmd);
+
 // File search.
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002

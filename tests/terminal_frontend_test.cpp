@@ -1,0 +1,195 @@
+// The terminal front end: the keyboard as the phone's keys, and a program run on a
+// pseudo-terminal: its screen appears, keys reach it, and the terminal gets its modes back when
+// the program ends and when it is killed.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#define NCURSES_NOMACROS 1
+#include <curses.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "platform/terminal_frontend.h"
+#include "support/temp_device.h"
+
+namespace {
+
+using frontend::terminal::KeyFor;
+
+TEST(TerminalKeysTest, FunctionKeysArrowsEnterAndBackspaceAreThePhonesKeys) {
+    EXPECT_EQ(KeyFor(KEY_F(1), true), keys::kSoftKey1);
+    EXPECT_EQ(KeyFor(KEY_F(2), true), keys::kSoftKey2);
+    EXPECT_EQ(KeyFor(KEY_UP, true), keys::kUp);
+    EXPECT_EQ(KeyFor(KEY_DOWN, true), keys::kDown);
+    EXPECT_EQ(KeyFor(KEY_LEFT, true), keys::kLeft);
+    EXPECT_EQ(KeyFor(KEY_RIGHT, true), keys::kRight);
+    EXPECT_EQ(KeyFor(KEY_ENTER, true), keys::kAction);
+    EXPECT_EQ(KeyFor('\r', false), keys::kAction);
+    EXPECT_EQ(KeyFor('\n', false), keys::kAction);
+    EXPECT_EQ(KeyFor(KEY_BACKSPACE, true), keys::kBack);
+    EXPECT_EQ(KeyFor(0x7F, false), keys::kBack);
+    EXPECT_EQ(KeyFor(0x08, false), keys::kBack);
+    EXPECT_EQ(KeyFor(KEY_F(5), true), std::nullopt);
+}
+
+TEST(TerminalKeysTest, DigitsStarAndPoundAreKeysAndOtherCharactersAreTyped) {
+    EXPECT_EQ(KeyFor('0', false), keys::Key::Digit(0));
+    EXPECT_EQ(KeyFor('9', false), keys::Key::Digit(9));
+    EXPECT_EQ(KeyFor('*', false), keys::kStar);
+    EXPECT_EQ(KeyFor('#', false), keys::kPound);
+    EXPECT_EQ(KeyFor('a', false), keys::Key::Char(u'a'));
+    EXPECT_EQ(KeyFor(' ', false), keys::Key::Char(u' '));
+    EXPECT_EQ(KeyFor(U'é', false), keys::Key::Char(u'é'));
+    EXPECT_EQ(KeyFor('\t', false), std::nullopt);
+    EXPECT_EQ(KeyFor(0x9B, false), std::nullopt);
+}
+
+// ---- A program on a pseudo-terminal ----
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPatience = std::chrono::seconds(20);
+
+class TerminalProgramTest : public DeviceTest {
+  protected:
+    void SetUp() override {
+        winsize size{30, 80, 0, 0};
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+        ASSERT_EQ(tcgetattr(slave, &before), 0);
+        pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            dup2(slave, STDIN_FILENO);
+            dup2(slave, STDOUT_FILENO);
+            dup2(slave, STDERR_FILENO);
+            close(master);
+            close(slave);
+            setenv("TERM", "xterm", 1);
+            setenv("LANG", "C.UTF-8", 1);
+            unsetenv("LC_ALL");
+            execl(TAVONNE_DEMO_PROGRAM, TAVONNE_DEMO_PROGRAM, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+
+    void TearDown() override {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(master);
+        close(slave);
+    }
+
+    // Reads the terminal until `marker` has come out; false when it does not in time.
+    bool ReadUntil(std::string_view marker) {
+        auto deadline = Clock::now() + kPatience;
+        while (output.find(marker) == std::string::npos) {
+            if (!ReadSome(deadline))
+                return false;
+        }
+        return true;
+    }
+
+    // Waits for the program's end, reading what it writes meanwhile; its exit status, or 128 +
+    // the signal that ended it, or -1 when it does not end in time.
+    int Finish() {
+        auto deadline = Clock::now() + kPatience;
+        while (Clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                while (ReadSome(Clock::now() + std::chrono::milliseconds(200))) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            ReadSome(Clock::now() + std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+    void Type(std::string_view keys) {
+        ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+
+    termios Now() const {
+        termios modes{};
+        EXPECT_EQ(tcgetattr(slave, &modes), 0);
+        return modes;
+    }
+
+    void ExpectModesAsBefore() const {
+        termios after = Now();
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_oflag, before.c_oflag);
+        EXPECT_TRUE(after.c_lflag & ICANON);
+        EXPECT_TRUE(after.c_lflag & ECHO);
+    }
+
+    // The alternate screen was entered, then left again.
+    void ExpectScreenLeft() const {
+        std::size_t entered = output.find("\033[?1049h");
+        ASSERT_NE(entered, std::string::npos);
+        EXPECT_NE(output.find("\033[?1049l", entered), std::string::npos);
+    }
+
+    int master = -1;
+    int slave = -1;
+    pid_t pid = -1;
+    termios before{};
+    std::string output;
+
+  private:
+    bool ReadSome(Clock::time_point deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd wait{master, POLLIN, 0};
+        if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        char chunk[4096];
+        ssize_t count = read(master, chunk, sizeof chunk);
+        if (count <= 0)
+            return false;
+        output.append(chunk, static_cast<std::size_t>(count));
+        return true;
+    }
+};
+
+TEST_F(TerminalProgramTest, ShowsTheScreenTakesKeysAndGivesTheTerminalBackAtExit) {
+    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    EXPECT_TRUE(ReadUntil("F1/F2 touches programmables")) << output;
+    EXPECT_NE(output.find("Démo"), std::string::npos);
+    // While it runs, keys come one by one, unechoed.
+    EXPECT_FALSE(Now().c_lflag & ICANON);
+    EXPECT_FALSE(Now().c_lflag & ECHO);
+
+    Type("\033OQ");  // F2: the menu
+    ASSERT_TRUE(ReadUntil("1 Jouer")) << output;
+    Type("\033OB");  // Down
+    Type("\177");    // Backspace: the Back key closes the menu
+    Type("\033OP");  // F1: "Terminé"
+    EXPECT_EQ(Finish(), 3);
+    ExpectModesAsBefore();
+    ExpectScreenLeft();
+}
+
+TEST_F(TerminalProgramTest, GivesTheTerminalBackWhenKilled) {
+    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(Finish(), 128 + SIGTERM);
+    ExpectModesAsBefore();
+    ExpectScreenLeft();
+}
+
+}  // namespace
