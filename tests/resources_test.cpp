@@ -13,6 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include "platform/resources.h"
 #include "res/resource.h"
 
 namespace {
@@ -167,16 +170,34 @@ bool SameClass(const NameOrId& actual, const std::u16string& expected) {
     return true;
 }
 
+// The program's own resources as it loads them, through FindResource and LockResource.
+constexpr char kProgram[] = "program";
+
 // The resources of one compiled script, found by type and numeric id.
 class ResourcesTest : public testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
         if (GetParam().empty())
             GTEST_SKIP() << "no windres on this machine";
+        if (GetParam() == kProgram) {
+            module_ = resources::ModuleNamed("tavonne");
+            ASSERT_NE(module_, nullptr);
+            return;
+        }
         resources_ = ReadResFile(ReadFile(GetParam()));
     }
 
     const Bytes& Get(std::uint16_t type, std::uint16_t id) {
+        if (module_ != nullptr) {
+            HRSRC found = FindResourceW(module_, MAKEINTRESOURCE(id), MAKEINTRESOURCE(type));
+            if (found == nullptr)
+                throw std::runtime_error("the program finds no resource " + std::to_string(type) +
+                                         "/" + std::to_string(id));
+            const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
+            Bytes& bytes = loaded_[{type, id}];
+            bytes.assign(data, data + SizeofResource(module_, found));
+            return bytes;
+        }
         const Resource* found = nullptr;
         for (const Resource& resource : resources_) {
             if (resource.type == NameOrId{type} && resource.name == NameOrId{id}) {
@@ -191,16 +212,19 @@ class ResourcesTest : public testing::TestWithParam<std::string> {
     }
 
     std::vector<Resource> resources_;
+    HMODULE module_ = nullptr;
+    std::map<std::pair<std::uint16_t, std::uint16_t>, Bytes> loaded_;
 };
 
+const char* const kCompilerNames[] = {"llvm_rc", "windres", kProgram};
+
 std::vector<std::string> CompiledScripts() {
-    return {TAVONNE_RES_LLVM, TAVONNE_RES_WINDRES};
+    return {TAVONNE_RES_LLVM, TAVONNE_RES_WINDRES, kProgram};
 }
 
 INSTANTIATE_TEST_SUITE_P(Compilers, ResourcesTest, testing::ValuesIn(CompiledScripts()),
                          [](const testing::TestParamInfo<std::string>& info) {
-                             return info.index == 0 ? std::string("llvm_rc")
-                                                    : std::string("windres");
+                             return std::string(kCompilerNames[info.index]);
                          });
 
 TEST(ResourceIdentifiers, HaveTheirFixedValues) {
@@ -237,6 +261,8 @@ TEST(ResourceIdentifiers, HaveTheirFixedValues) {
 }
 
 TEST_P(ResourcesTest, HoldsExactlyTheProgramsResourcesInFrench) {
+    if (module_ != nullptr)
+        GTEST_SKIP() << "the compiled files show the whole set; the program finds each by id";
     std::multiset<std::pair<std::uint16_t, std::uint16_t>> found;
     for (const Resource& resource : resources_) {
         if (resource.type == NameOrId{std::uint16_t{0}}) {
@@ -483,6 +509,17 @@ TEST_P(ResourcesTest, StringTableHoldsTheSoftKeyLabels) {
     std::map<std::uint16_t, std::u16string> expected = {
         {IDS_DONE, u"Terminé"}, {IDS_OK, u"OK"}, {IDS_MENU, u"Menu"}, {IDS_CANCEL, u"Annuler"}};
     EXPECT_EQ(strings, expected);
+}
+
+TEST(ProgramResources, LoadStringGivesTheSoftKeyLabels) {
+    HMODULE module = resources::ModuleNamed("tavonne");
+    const std::pair<UINT, std::u16string> expected[] = {
+        {IDS_DONE, u"Terminé"}, {IDS_OK, u"OK"}, {IDS_MENU, u"Menu"}, {IDS_CANCEL, u"Annuler"}};
+    for (const auto& [id, text] : expected) {
+        WCHAR buffer[32] = {};
+        EXPECT_EQ(LoadStringW(module, id, buffer, 32), static_cast<int>(text.size()));
+        EXPECT_EQ(std::u16string(buffer), text);
+    }
 }
 
 TEST_P(ResourcesTest, EveryMenuBarButtonHasItsLabelAndPopUp) {

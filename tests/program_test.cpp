@@ -1,0 +1,278 @@
+// The whole program, run as the real tavonne binary in script mode against a temporary device,
+// with the phone's registry read back through tavonne-device.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "device/device_folder.h"
+#include "support/program.h"
+#include "support/temp_device.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRing = "HKCU\\ControlPanel\\Sounds\\RingTone0";
+const std::string kSms = "HKCU\\ControlPanel\\Sounds\\SMS";
+const std::string kApp = "HKCU\\Software\\Tavonne";
+const std::string kSounds = "\\IPSM\\Application Data\\Sounds\\";
+
+class Program : public DeviceTest {
+  protected:
+    Program() { EXPECT_EQ(RunDeviceTool({"init"}).exitCode, 0); }
+
+    static void Set(const std::string& key, const std::string& name, const std::string& data) {
+        ProgramResult added = RunDeviceTool({"reg", "add", key, "/v", name, "/d", data, "/f"});
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+    }
+
+    // A value's data as `reg query` prints it, or nullopt when it is missing.
+    static std::optional<std::string> Get(const std::string& key, const std::string& name) {
+        ProgramResult query = RunDeviceTool({"reg", "query", key, "/v", name});
+        if (query.exitCode != 0)
+            return std::nullopt;
+        const std::string marker = "    REG_SZ    ";
+        const size_t at = query.out.find(marker);
+        if (at == std::string::npos)
+            return "(not REG_SZ)";
+        const size_t end = query.out.find('\n', at);
+        return query.out.substr(at + marker.size(), end - at - marker.size());
+    }
+
+    static fs::path HostPath(const std::string& devicePath) {
+        std::string path = RunDeviceTool({"path", devicePath}).out;
+        if (!path.empty() && path.back() == '\n')
+            path.pop_back();
+        return path;
+    }
+
+    // Not the first start, and only the tones a test puts in the sounds folder.
+    void Configured(const std::string& folder = "") {
+        Set(kApp, "Dossier", folder);
+        for (const auto& entry : fs::directory_iterator(HostPath(kSounds)))
+            fs::remove(entry);
+    }
+
+    static int RunToEnd(ProgramSession& session) { return session.Finish(); }
+};
+
+std::string LogText() {
+    std::ifstream in(device::LogFile(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(Program, FirstStartAlertsThenOpensSettingsAndKeepsFolderEmptyUntilDone) {
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    const std::string alert = tavonne.Snap();
+    EXPECT_NE(alert.find("Alerte!"), std::string::npos) << alert;
+    EXPECT_NE(alert.find("paramétré!"), std::string::npos) << alert;
+    EXPECT_EQ(Get(kApp, "Dossier"), std::nullopt);
+
+    tavonne.Send("ACTION");
+    const std::string settings = tavonne.Snap();
+    EXPECT_NE(settings.find("Paramètres"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Chercher sonneries dans :"), std::string::npos) << settings;
+    EXPECT_EQ(Get(kApp, "Dossier"), "");
+
+    tavonne.Send("TYPE \\Mes Sons\\");
+    tavonne.Send("SOFT1");
+    const std::string main = tavonne.Snap();
+    EXPECT_NE(main.find("Sonnerie principale :"), std::string::npos) << main;
+    EXPECT_EQ(Get(kApp, "Dossier"), "\\Mes Sons\\");
+
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+TEST_F(Program, FirstStartCancelledLeavesTheEmptyFolder) {
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "ACTION\nSOFT2\nSNAP\nSOFT1\n");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.out.find("Sonnerie principale :"), std::string::npos) << run.out;
+    EXPECT_EQ(Get(kApp, "Dossier"), "");
+}
+
+TEST_F(Program, DoneWithoutTouchingWritesBackTheSelectedPaths) {
+    Configured();
+    Set(kRing, "Sound", "\\Ailleurs\\perdu.wav");
+    Set(kSms, "Sound", "\\Windows\\Notify.mid");
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "SOFT1\n");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Alarm1.mid");  // entry 0
+    EXPECT_EQ(Get(kSms, "Sound"), "\\Windows\\Notify.mid");
+}
+
+TEST_F(Program, SharedPathIsStoredAndShownAsItsFirstEntry) {
+    Configured();
+    Set(kRing, "Sound", "\\Windows\\Lowdown.mid");
+    {
+        ProgramSession tavonne(TAVONNE_PROGRAM);
+        EXPECT_NE(tavonne.Snap().find("Lowdown"), std::string::npos);
+        tavonne.Send("RIGHT");
+        const std::string turned = tavonne.Snap();
+        EXPECT_NE(turned.find("Mouvement perpétuel"), std::string::npos) << turned;
+        tavonne.Send("SOFT1");
+        EXPECT_EQ(tavonne.Finish(), 1);
+    }
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\NewTune7.mid");
+
+    ProgramResult again = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT2\n4\n");
+    EXPECT_NE(again.out.find("Les principes de Bach"), std::string::npos) << again.out;
+    EXPECT_EQ(again.out.find("Mouvement perpétuel"), std::string::npos) << again.out;
+}
+
+TEST_F(Program, CancelLeavesThePhonesSoundsUntouched) {
+    Configured();
+    const std::string ringBefore = RunDeviceTool({"reg", "query", kRing}).out;
+    const std::string smsBefore = RunDeviceTool({"reg", "query", kSms}).out;
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "RIGHT\nDOWN\nLEFT\nSOFT2\n4\n");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(RunDeviceTool({"reg", "query", kRing}).out, ringBefore);
+    EXPECT_EQ(RunDeviceTool({"reg", "query", kSms}).out, smsBefore);
+}
+
+TEST_F(Program, PlayTakesTheListThatLastHadTheFocus) {
+    Configured();
+    Set(kRing, "Sound", "\\Windows\\Reggae.mid");
+    Set(kSms, "Sound", "\\Windows\\Strum.mid");
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    const std::string launch = "event: launch\t\\Windows\\qhandler.exe\t";
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(tavonne.ReadThrough(launch + "\\Windows\\Reggae.mid"));
+
+    tavonne.Send("RIGHT");  // the call tone turns to Robotica...
+    tavonne.Send("DOWN");   // ...but the SMS list has the focus now
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(tavonne.ReadThrough(launch + "\\Windows\\Strum.mid"));
+
+    tavonne.Send("UP");
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(tavonne.ReadThrough(launch + "\\Windows\\Robatica.mid"));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+TEST_F(Program, ToneWithBlanksIsHandedToThePlayerAsOneArgument) {
+    Configured();
+    const std::string tone = kSounds + "Mon air préféré (2).wav";
+    fs::copy_file(HostPath("\\Windows\\Standard.wav"), HostPath(tone));
+    Set(kRing, "Sound", tone);
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t" + tone));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+
+    // The player runs on its own; it says what it played in the phone's log.
+    const std::string played = "qhandler: play \"" + tone + "\": WAV";
+    for (int tries = 0; tries < 200 && LogText().find(played) == std::string::npos; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(LogText().find(played), std::string::npos) << LogText();
+}
+
+TEST_F(Program, RepeatSpinnerOpensOnTheStoredCodeAndDoneStoresIt) {
+    Configured("\\Tones\\");
+    Set(kRing, "Script", "apw2r");
+    {
+        ProgramSession tavonne(TAVONNE_PROGRAM);
+        tavonne.Send("SOFT2");
+        tavonne.Send("2");
+        EXPECT_NE(tavonne.Snap().find("2 secondes"), std::string::npos);
+        tavonne.Send("DOWN");
+        tavonne.Send("RIGHT");
+        EXPECT_NE(tavonne.Snap().find("3 secondes"), std::string::npos);
+        tavonne.Send("SOFT1");
+        tavonne.Send("SOFT2");
+        tavonne.Send("4");
+        EXPECT_EQ(tavonne.Finish(), 1);
+    }
+    EXPECT_EQ(Get(kRing, "Script"), "apw3r");
+
+    Set(kRing, "Script", "APW1R");  // not a code: the spinner opens on "3 secondes"
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "SOFT2\n2\nSNAP\nDOWN\nRIGHT\nSOFT1\n");
+    EXPECT_NE(run.out.find("3 secondes"), std::string::npos) << run.out;
+    EXPECT_EQ(run.exitCode, 2);  // input ended on the main screen
+    EXPECT_EQ(Get(kRing, "Script"), "apw1r");
+}
+
+TEST_F(Program, BackKeyInTheFolderFieldDeletesOneCharacter) {
+    Configured("\\Tones\\");
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("2");
+    tavonne.Send("BACK");
+    const std::string settings = tavonne.Snap();
+    EXPECT_NE(settings.find("Paramètres"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("\\Tones"), std::string::npos) << settings;
+    EXPECT_EQ(settings.find("\\Tones\\"), std::string::npos) << settings;
+    tavonne.Send("SOFT1");
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+    EXPECT_EQ(Get(kApp, "Dossier"), "\\Tones");
+}
+
+TEST_F(Program, SettingsCancelStoresNothing) {
+    Configured("\\Tones\\");
+    Set(kRing, "Script", "apw2r");
+    ProgramResult run =
+        RunProgram(TAVONNE_PROGRAM, {}, "SOFT2\n2\nTYPE xyz\nDOWN\nRIGHT\nSOFT2\nSOFT2\n4\n");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(Get(kApp, "Dossier"), "\\Tones\\");
+    EXPECT_EQ(Get(kRing, "Script"), "apw2r");
+}
+
+TEST_F(Program, AboutScreenComesFromTheMenuAndGoesBack) {
+    Configured();
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("3");
+    const std::string about = tavonne.Snap();
+    EXPECT_NE(about.find("A propos..."), std::string::npos) << about;
+    EXPECT_NE(about.find("Version 1.0"), std::string::npos) << about;
+    tavonne.Send("SOFT1");
+    EXPECT_NE(tavonne.Snap().find("Sonnerie principale :"), std::string::npos);
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
+    Configured();
+    ProgramSession first(TAVONNE_PROGRAM);
+    EXPECT_NE(first.Snap().find("Sonnerie principale :"), std::string::npos);
+
+    ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT1\n");
+    EXPECT_EQ(second.exitCode, 1) << second.err;
+    EXPECT_EQ(second.out, "");
+    EXPECT_TRUE(first.ReadThrough("event: foreground"));
+
+    first.Send("SOFT2");
+    first.Send("4");
+    EXPECT_EQ(first.Finish(), 1);
+    // Once the first copy has ended, a start runs normally.
+    ProgramResult third = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT2\n4\n");
+    EXPECT_EQ(third.exitCode, 1) << third.err;
+    EXPECT_NE(third.out.find("Sonnerie principale :"), std::string::npos);
+}
+
+TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {
+    Configured();
+    Set(kRing, "Sound", "\\Windows\\Reggae.mid");
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "RIGHT\n");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("input ended"), std::string::npos) << run.err;
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Reggae.mid");
+}
+
+}  // namespace

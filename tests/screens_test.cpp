@@ -1,0 +1,156 @@
+// The screens' procedures driven through the window system with keys: the About screen, the
+// debug check, and the main screen's guarded cases.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "catalogue/catalogue.h"
+#include "platform/debug.h"
+#include "platform/keys.h"
+#include "platform/process.h"
+#include "platform/resources.h"
+#include "platform/window_manager.h"
+#include "res/resource.h"
+#include "screens/screens.h"
+#include "settings/settings.h"
+#include "support/temp_device.h"
+
+namespace {
+
+class Screens : public DeviceTest {
+  protected:
+    Screens() {
+        wm::ResetForTesting();
+        AppInstance = resources::ModuleNamed("tavonne");
+        keys::SetInputExhaustedHandler([this] { ++inputRanOut; });
+    }
+    ~Screens() override {
+        keys::ResetForTesting();
+        wm::ResetForTesting();
+    }
+
+    // Gives these keys one by one; before each, `look` sees the screen in front.
+    void Type(std::vector<keys::Key> typed, std::function<void(HWND)> look = nullptr) {
+        auto next = std::make_shared<size_t>(0);
+        keys::SetInputSource([typed, look, next]() -> std::optional<keys::Key> {
+            if (*next >= typed.size())
+                return std::nullopt;
+            if (look)
+                look(wm::Foreground());
+            return typed[(*next)++];
+        });
+    }
+
+    static std::u16string Title(HWND window) {
+        WCHAR title[64] = {};
+        GetWindowTextW(window, title, 64);
+        return title;
+    }
+
+    static std::u16string Text(HWND screen, int id) {
+        WCHAR text[256] = {};
+        GetDlgItemTextW(screen, id, text, 256);
+        return text;
+    }
+
+    int inputRanOut = 0;
+};
+
+TEST_F(Screens, AboutScreenShowsItsTextsAndEndsWithOk) {
+    bool looked = false;
+    Type({keys::kSoftKey1}, [&](HWND about) {
+        looked = true;
+        EXPECT_EQ(Title(about), u"A propos...");
+        EXPECT_EQ(Text(about, IDC_ABOUT_TITLE), u"Tavonne\nVersion 1.0");
+        EXPECT_FALSE(Text(about, IDC_ABOUT_TEXT).empty());
+        const wm::Window* icon = wm::Find(GetDlgItem(about, -1));
+        ASSERT_NE(icon, nullptr);
+        ASSERT_TRUE(std::holds_alternative<wm::StaticState>(icon->state));
+        EXPECT_TRUE(std::get<wm::StaticState>(icon->state).isIcon);
+        EXPECT_EQ(std::get<wm::StaticState>(icon->state).iconId, IDI_APP);
+    });
+    EXPECT_EQ(RunScreen(IDD_ABOUT, AboutScreenProc), 0);
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(inputRanOut, 0);
+}
+
+TEST_F(Screens, AboutScreenEndsOnCancelAndIgnoresOtherCommands) {
+    Type({keys::kBack}, [](HWND about) {
+        // Neither another command nor "OK" with a notification code ends the screen.
+        SendMessageW(about, WM_COMMAND, MAKEWPARAM(IDM_DONE, 0), 0);
+        SendMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, LBN_SETFOCUS), 0);
+        EXPECT_TRUE(IsWindowVisible(about));
+    });
+    // The Back key, not taken by the About screen, arrives as IDCANCEL.
+    EXPECT_EQ(RunScreen(IDD_ABOUT, AboutScreenProc), 0);
+}
+
+TEST_F(Screens, ScreenWithoutItsMenuBarEndsWithMinusOne) {
+    // The tests' own module has dialog 107 but none of the program's menu bars.
+    AppInstance = resources::ModuleNamed("screens_missing_menubar");
+    EXPECT_EQ(RunScreen(IDD_ABOUT, AboutScreenProc), -1);
+    EXPECT_EQ(RunScreen(999, AboutScreenProc), -1);
+}
+
+TEST_F(Screens, FailedTitleIsReportedAndInitialisationGoesOn) {
+    const std::filesystem::path log = device.Folder().parent_path() / "debug.txt";
+    debug::SendToFile(log);
+    SetScreenTitle(reinterpret_cast<HWND>(0x7777), u"Tavonne");
+    debug::SendToStandardError();
+    std::ifstream in(log, std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    const std::string start = "Unknown: DEBUGCHK failed in file ";
+    ASSERT_EQ(text.rfind(start, 0), 0u) << text;
+    EXPECT_NE(text.find("screens/common.cpp at line "), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - 3), " \r\n");
+}
+
+TEST_F(Screens, DoneReportsAListWithoutCurrentEntryAndSavesTheOther) {
+    EnsureAppKey();
+    WriteRingSound(u"\\Windows\\Reggae.mid");
+    std::u16string shownText;
+    bool cleared = false;
+    Type({keys::kSoftKey1, keys::kAction}, [&](HWND front) {
+        if (!cleared) {
+            cleared = true;
+            SendDlgItemMessageW(front, IDC_RING_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+            SendDlgItemMessageW(front, IDC_SMS_LIST, LB_SETCURSEL, 5, 0);
+            return;
+        }
+        const wm::Window* box = wm::Find(front);
+        if (box != nullptr && std::holds_alternative<wm::MessageBoxState>(box->state)) {
+            shownText = std::get<wm::MessageBoxState>(box->state).text;
+            EXPECT_EQ(std::get<wm::MessageBoxState>(box->state).caption, u"Erreur");
+        }
+    });
+    EXPECT_EQ(RunScreen(IDD_MAIN, MainScreenProc), 0);
+    EXPECT_EQ(shownText, u"Erreur pendant la modification du regitre");
+    EXPECT_EQ(ReadRingSound(), u"\\Windows\\Reggae.mid");
+    EXPECT_EQ(ReadSmsSound(), TonePathTable[5]);
+}
+
+TEST_F(Screens, PlayWithoutCurrentEntryLaunchesNothing) {
+    EnsureAppKey();
+    std::vector<std::u16string> launched;
+    platform::SetLaunchObserver([&](std::u16string_view, std::u16string_view parameters) {
+        launched.emplace_back(parameters);
+    });
+    bool cleared = false;
+    Type({keys::kSoftKey2, keys::Key::Digit(1), keys::kDown, keys::kSoftKey2, keys::Key::Digit(1),
+          keys::kSoftKey2, keys::Key::Digit(4)},
+         [&](HWND front) {
+             if (!cleared) {
+                 cleared = true;
+                 SendDlgItemMessageW(front, IDC_RING_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1),
+                                     0);
+             }
+         });
+    EXPECT_EQ(RunScreen(IDD_MAIN, MainScreenProc), 0);
+    // Only the SMS list's "Jouer" launched the player.
+    EXPECT_EQ(launched, std::vector<std::u16string>{ReadSmsSound()});
+}
+
+}  // namespace

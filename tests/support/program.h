@@ -1,0 +1,50 @@
+// Running the real programs (tavonne, tavonne-device) as separate processes in a test's device.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+    int exitCode = -1;  // 128 + signal when killed by one
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end with this standard input; the environment is the test's own.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input = "");
+
+// tavonne-device with these arguments.
+ProgramResult RunDeviceTool(const std::vector<std::string>& args);
+
+// A program that runs while the test feeds it lines and reads what it prints.
+class ProgramSession {
+  public:
+    explicit ProgramSession(const std::string& program);
+    ~ProgramSession();
+    ProgramSession(const ProgramSession&) = delete;
+    ProgramSession& operator=(const ProgramSession&) = delete;
+
+    void Send(const std::string& line);
+    // Reads standard output up to and including the next line equal to `line`; nullopt when
+    // the program ends or stays silent for `seconds` first.
+    std::optional<std::string> ReadThrough(const std::string& line, int seconds = 20);
+    // Sends SNAP and returns the screen it prints (without the closing "----").
+    std::string Snap();
+    // Closes standard input and waits for the program to end: its exit code.
+    int Finish();
+    // What the program wrote on standard error so far.
+    std::string Errors() const;
+
+  private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::filesystem::path errors_;
+    std::string pending_;
+    std::optional<int> exitCode_;
+};
