@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 
 #include "device/device_folder.h"
@@ -264,6 +265,25 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
     ProgramResult third = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT2\n4\n");
     EXPECT_EQ(third.exitCode, 1) << third.err;
     EXPECT_NE(third.out.find("Sonnerie principale :"), std::string::npos);
+}
+
+TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
+    Configured();
+    std::vector<std::unique_ptr<ProgramSession>> copies;
+    for (int i = 0; i < 6; ++i)
+        copies.push_back(std::make_unique<ProgramSession>(TAVONNE_PROGRAM));
+    int running = 0;
+    for (auto& copy : copies) {
+        copy->Send("SNAP");
+        if (copy->ReadThrough("----", 5))
+            ++running;
+    }
+    EXPECT_EQ(running, 1);
+    for (auto& copy : copies) {
+        copy->Send("SOFT2");
+        copy->Send("4");
+        EXPECT_EQ(copy->Finish(), 1);
+    }
 }
 
 TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {
