@@ -1,27 +1,25 @@
-// The script front end: the lines of a script, the front end reading them in this process, and
-// a program driven through its standard input as a separate process (SNAP screens and their
-// flushing, TYPE, skipped and unknown lines, events, and the end of the input).
+// The script front end: the lines of a script, the front end reading them in this process, where
+// debug output goes, and the program driven through its standard input as a separate process
+// (SNAP screens and their flushing, TYPE, skipped and unknown lines, launch events, and the end
+// of the input).
 #include <windows.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
+#include "device/device_folder.h"
+#include "device/provision.h"
+#include "platform/frontend.h"
 #include "platform/render.h"
 #include "platform/script_frontend.h"
+#include "support/program.h"
 #include "support/temp_device.h"
-
-extern char** environ;
 
 namespace {
 
@@ -146,243 +144,142 @@ TEST_F(ScriptFrontEndTest, EventsAndTheEndOfInputHaveLinesOfTheirOwn) {
     EXPECT_EQ(Contents(errors), "tavonne: input ended while a screen is open\n");
 }
 
-// ---- A program driven through the script front end ----
+// ---- Where the program's debug output goes, and its command line ----
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kPatience = std::chrono::seconds(20);
+TEST_F(ScriptFrontEndTest, DebugOutputGoesToStandardErrorInScriptModeAndToTheLogOnATerminal) {
+    ASSERT_TRUE(device::EnsureProvisioned());
+    frontend::SetUpDebugOutput(frontend::Kind::Terminal);
+    OutputDebugStringW(u"sur l'écran: jamais\n");
+    testing::internal::CaptureStderr();
+    frontend::SetUpDebugOutput(frontend::Kind::Script);
+    OutputDebugStringW(u"vers stderr\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "vers stderr\n");
+    std::ifstream log(device::LogFile(), std::ios::binary);
+    std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(logged.find("sur l'écran: jamais\n"), std::string::npos);
+    EXPECT_EQ(logged.find("vers stderr"), std::string::npos);
+}
 
-// The demo program run as a child process with pipes for its standard input, output and error,
-// in the test's device folder (the environment is inherited).
-class Program {
-  public:
-    Program() {
-        int in[2], out[2], err[2];
-        EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-        char program[] = TAVONNE_DEMO_PROGRAM;
-        char* argv[] = {program, nullptr};
-        EXPECT_EQ(posix_spawn(&pid_, program, &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        close(err[1]);
-        input_ = in[1];
-        output_ = out[0];
-        errors_ = err[0];
-    }
-    ~Program() {
-        CloseInput();
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(output_);
-        close(errors_);
-    }
+TEST(CommandLineTest, JoinsTheArgumentsQuotingThoseWithBlanksOrQuotes) {
+    char program[] = "tavonne", plain[] = "-x", blanks[] = "Mes sons", quote[] = "a\"b",
+         slashes[] = "c:\\d\\", empty[] = "";
+    char* argv[] = {program, plain, blanks, quote, slashes, empty, nullptr};
+    EXPECT_EQ(frontend::CommandLine(1, argv), u"");
+    EXPECT_EQ(frontend::CommandLine(6, argv), u"-x \"Mes sons\" \"a\\\"b\" c:\\d\\ \"\"");
+}
 
-    void Write(std::string_view text) {
-        ASSERT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    void CloseInput() {
-        if (input_ >= 0)
-            close(input_);
-        input_ = -1;
-    }
-
-    // Reads until standard output holds `marker` after what earlier calls consumed; gives what
-    // came up to and including it. Empty when it does not come in time.
-    std::string ReadUntil(std::string_view marker) {
-        auto deadline = Clock::now() + kPatience;
-        while (true) {
-            std::size_t found = out.find(marker, consumed_);
-            if (found != std::string::npos) {
-                std::string part = out.substr(consumed_, found + marker.size() - consumed_);
-                consumed_ = found + marker.size();
-                return part;
-            }
-            if (Clock::now() > deadline || !ReadSome(deadline))
-                return {};
-        }
-    }
-
-    // Reads everything until both streams end, then gives the exit status (128 + the signal
-    // for a program killed by one; -1 when it does not end in time).
-    int Finish() {
-        CloseInput();
-        auto deadline = Clock::now() + kPatience;
-        while (ReadSome(deadline)) {
-        }
-        int status = 0;
-        while (Clock::now() < deadline) {
-            pid_t done = waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
-
-    std::string out;
-    std::string err;
-
-  private:
-    // Reads what is there on either stream, waiting for some; false once both have ended or
-    // the deadline has passed.
-    bool ReadSome(Clock::time_point deadline) {
-        pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
-        int open = (outputOpen_ ? 1 : 0) + (errorsOpen_ ? 1 : 0);
-        if (open == 0)
-            return false;
-        if (!outputOpen_)
-            fds[0].fd = -1;
-        if (!errorsOpen_)
-            fds[1].fd = -1;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0)
-            return false;
-        char chunk[4096];
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents == 0)
-                continue;
-            ssize_t count = read(fds[i].fd, chunk, sizeof chunk);
-            if (count > 0)
-                (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(count));
-            else
-                (i == 0 ? outputOpen_ : errorsOpen_) = false;
-        }
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    int errors_ = -1;
-    bool outputOpen_ = true;
-    bool errorsOpen_ = true;
-    std::size_t consumed_ = 0;
-};
+// ---- The program driven through the script front end, as a separate process ----
 
 class ScriptProgramTest : public DeviceTest {
   protected:
-    // A child that has ended does not take the test with it when written to.
-    ScriptProgramTest() { signal(SIGPIPE, SIG_IGN); }
+    ScriptProgramTest() { EXPECT_EQ(RunDeviceTool({"init"}).exitCode, 0); }
 
-    struct Outcome {
-        int status;
-        std::string out;
-        std::string err;
-    };
-    static Outcome Run(std::string_view script) {
-        Program program;
-        program.Write(script);
-        int status = program.Finish();
-        return {status, program.out, program.err};
+    static ProgramResult Run(const std::string& script) {
+        return RunProgram(TAVONNE_PROGRAM, {}, script);
+    }
+
+    // Not the first start: the program opens on its main screen.
+    static void Configured() {
+        ProgramResult added = RunDeviceTool(
+            {"reg", "add", "HKCU\\Software\\Tavonne", "/v", "Dossier", "/d", "", "/f"});
+        ASSERT_EQ(added.exitCode, 0) << added.err;
     }
 };
 
-const std::string kDemoScreen =
-    "Démo\n"
-    " Sonnerie principale :\n"
+// The first start's alert, as SNAP prints it: every row, no trailing blanks, then the marker.
+const std::string kAlert =
+    "Alerte!\n"
     "\n"
-    ">◀ Standard              ▶\n"
-    "\n"
-    " Chercher sonneries dans :\n"
-    "\n"
-    " [                        ]\n"
-    "\n\n\n\n\n\n\n\n\n"
-    "Terminé                 Menu ▲\n"
+    " Le dossier contenant les\n"
+    " sonneries n'a pas encore été\n"
+    " paramétré!\n"
+    " Veuillez le paramétrer.\n"
+    "\n\n\n\n\n\n\n\n\n\n\n"
+    "OK\n"
     "----\n";
 
 TEST_F(ScriptProgramTest, SnapPrintsTheScreenAsTheTerminalShowsIt) {
-    Outcome outcome = Run("SNAP\nSOFT1\n");
-    EXPECT_EQ(outcome.out, kDemoScreen);
-    // The program's own ending: its result is the exit status, its debug output on stderr.
-    EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err, "demo: dossier=[]\n");
+    ProgramResult run = Run("SNAP\n");
+    EXPECT_EQ(run.out, kAlert);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "tavonne: input ended while a screen is open\n");
 }
 
 TEST_F(ScriptProgramTest, EachSnapReachesTheReaderAtOnce) {
-    Program program;
-    program.Write("SNAP\n");
-    // The input is still open: only a flushed screen can arrive now.
-    EXPECT_EQ(program.ReadUntil("----\n"), kDemoScreen);
-    program.Write("SOFT2\nSNAP\n");
-    std::string menu = program.ReadUntil("----\n");
-    EXPECT_NE(menu.find("│>1 Jouer        │\n"), std::string::npos) << menu;
-    program.Write("BACK\nSOFT1\n");
-    EXPECT_EQ(program.Finish(), 3);
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    // The input stays open: only a flushed screen can arrive now.
+    tavonne.Send("SNAP");
+    EXPECT_EQ(tavonne.ReadThrough("----"), kAlert);
+    tavonne.Send("SOFT1");
+    tavonne.Send("SNAP");
+    std::optional<std::string> settings = tavonne.ReadThrough("----");
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->substr(0, settings->find('\n')), "Paramètres");
+    tavonne.Send("SOFT2");
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
 }
 
 TEST_F(ScriptProgramTest, TypeTypesTheTextWithItsBlanksAndAccents) {
-    Outcome outcome = Run("DOWN\nTYPE  \\IPSM\\Sons é \nSNAP\nSOFT1\n");
-    EXPECT_NE(outcome.out.find(">[ \\IPSM\\Sons é ▏         ]\n"), std::string::npos)
-        << outcome.out;
-    EXPECT_EQ(outcome.err, "demo: dossier=[ \\IPSM\\Sons é ]\n");
-    EXPECT_EQ(outcome.status, 3);
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT1");
+    tavonne.Send("TYPE  \\IPSM\\Sons é ");
+    std::string settings = tavonne.Snap();
+    EXPECT_NE(settings.find("\n>[ \\IPSM\\Sons é ▏         ]\n"), std::string::npos) << settings;
+    tavonne.Send("SOFT1");
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+    ProgramResult folder =
+        RunDeviceTool({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"});
+    EXPECT_NE(folder.out.find("REG_SZ     \\IPSM\\Sons é \n"), std::string::npos) << folder.out;
 }
 
 TEST_F(ScriptProgramTest, SkipsCommentsAndBlankLinesAndReportsUnknownLines) {
-    Outcome outcome =
-        Run("# Choisir un dossier\n"
+    ProgramResult run =
+        Run("# Premier démarrage : l'alerte, puis les paramètres\n"
             "\n"
             "FOO\n"
-            "DOWN\r\n"
+            "SOFT1\r\n"
             "   \n"
             "bar baz\r\n"
-            "TYPE x\r\n"
-            "SOFT1");
-    EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err,
+            "# Annuler, puis Menu et Annuler\n"
+            "SOFT2\n"
+            "SOFT2\n"
+            "4");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err,
               "tavonne: line 3: unknown key \"FOO\"\n"
-              "tavonne: line 6: unknown key \"bar baz\"\n"
-              "demo: dossier=[x]\n");
-    EXPECT_EQ(outcome.out, "");
+              "tavonne: line 6: unknown key \"bar baz\"\n");
+    EXPECT_EQ(run.out, "");
 }
 
-TEST_F(ScriptProgramTest, TheEndOfInputWhileAScreenIsOpenEndsWithStatus2AndSavesNothing) {
-    Outcome outcome = Run("DOWN\nTYPE abc\n");
-    EXPECT_EQ(outcome.status, 2);
-    // "Terminé" never ran: its line is not there.
-    EXPECT_EQ(outcome.err, "tavonne: input ended while a screen is open\n");
+TEST_F(ScriptProgramTest, TheEndOfInputInAnyLoopEndsWithStatus2AndSavesNothing) {
+    // In the alert's own loop, before anything else.
+    ProgramResult run = Run("");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "tavonne: input ended while a screen is open\n");
 
-    // The same in a message box, a loop of its own.
-    outcome = Run("SOFT2\n2\nSNAP\n");
-    EXPECT_EQ(outcome.status, 2);
-    EXPECT_NE(outcome.out.find("Alerte!\n"), std::string::npos);
-    EXPECT_EQ(outcome.err, "tavonne: input ended while a screen is open\n");
+    // In the settings screen, nested in the main screen's loop: the typed folder is not stored.
+    Configured();
+    run = Run("SOFT2\n2\nTYPE \\Perso\n");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "tavonne: input ended while a screen is open\n");
+    ProgramResult folder =
+        RunDeviceTool({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"});
+    EXPECT_EQ(folder.out.find("Perso"), std::string::npos) << folder.out;
 }
 
-TEST_F(ScriptProgramTest, ALaunchIsAnEventLine) {
-    Outcome outcome = Run("RIGHT\nSOFT2\n1\nSOFT1\n");
-    EXPECT_EQ(outcome.out,
-              "event: launch\t\\Windows\\qhandler.exe\t\\IPSM\\Application Data\\Sounds\\"
-              "Mouvement perpétuel.wav\n");
-    EXPECT_EQ(outcome.status, 3);
-}
-
-TEST_F(ScriptProgramTest, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
-    Program first;
-    first.Write("SOFT2\n3\nSNAP\n");
-    std::string about = first.ReadUntil("----\n");
-    ASSERT_EQ(about.rfind("A propos...\n", 0), 0u) << about;
-
-    Outcome second = Run("SNAP\n");
-    EXPECT_EQ(second.status, 1);
-    EXPECT_EQ(second.out, "");
-    EXPECT_EQ(second.err, "");
-
-    EXPECT_EQ(first.ReadUntil("\n"), "event: foreground\n");
-    first.Write("SNAP\n");
-    EXPECT_EQ(first.ReadUntil("----\n"), kDemoScreen);
-    EXPECT_EQ(first.Finish(), 2);
+TEST_F(ScriptProgramTest, ALaunchIsAnEventLineWithTheProgramAndItsParameters) {
+    Configured();
+    ProgramResult run = Run("SOFT2\n1\nSOFT2\n4\n");
+    ASSERT_EQ(run.exitCode, 1) << run.err;
+    const std::string prefix = "event: launch\t\\Windows\\qhandler.exe\t\\";
+    ASSERT_EQ(run.out.rfind(prefix, 0), 0u) << run.out;
+    // One line: the parameter is the tone's path, whatever it is.
+    EXPECT_EQ(run.out.find('\n'), run.out.size() - 1);
+    EXPECT_EQ(run.out.find('\t', prefix.size()), std::string::npos);
 }
 
 }  // namespace

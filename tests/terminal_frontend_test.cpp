@@ -78,7 +78,7 @@ class TerminalProgramTest : public DeviceTest {
             setenv("TERM", "xterm", 1);
             setenv("LANG", "C.UTF-8", 1);
             unsetenv("LC_ALL");
-            execl(TAVONNE_DEMO_PROGRAM, TAVONNE_DEMO_PROGRAM, static_cast<char*>(nullptr));
+            execl(TAVONNE_PROGRAM, TAVONNE_PROGRAM, static_cast<char*>(nullptr));
             _exit(127);
         }
     }
@@ -167,25 +167,30 @@ class TerminalProgramTest : public DeviceTest {
 };
 
 TEST_F(TerminalProgramTest, ShowsTheScreenTakesKeysAndGivesTheTerminalBackAtExit) {
-    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    // The first start's alert, in the frame, with the keys' help below.
+    ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
     EXPECT_TRUE(ReadUntil("F1/F2 touches programmables")) << output;
-    EXPECT_NE(output.find("Démo"), std::string::npos);
+    EXPECT_NE(output.find("Alerte!"), std::string::npos);
     // While it runs, keys come one by one, unechoed.
     EXPECT_FALSE(Now().c_lflag & ICANON);
     EXPECT_FALSE(Now().c_lflag & ECHO);
 
+    Type("\033OP");  // F1: "OK", then the settings screen
+    Type("\033OQ");  // F2: "Annuler", then the main screen
+    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
     Type("\033OQ");  // F2: the menu
     ASSERT_TRUE(ReadUntil("1 Jouer")) << output;
     Type("\033OB");  // Down
     Type("\177");    // Backspace: the Back key closes the menu
-    Type("\033OP");  // F1: "Terminé"
-    EXPECT_EQ(Finish(), 3);
+    Type("\033OQ");  // F2: the menu again
+    Type("4");       // "Annuler"
+    EXPECT_EQ(Finish(), 1);
     ExpectModesAsBefore();
     ExpectScreenLeft();
 }
 
 TEST_F(TerminalProgramTest, GivesTheTerminalBackWhenKilled) {
-    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(Finish(), 128 + SIGTERM);
     ExpectModesAsBefore();
