@@ -538,15 +538,16 @@ std::u16string SoftKeyLabel(const wm::MenuBarState& bar, std::size_t index) {
     return label;
 }
 
-// A framed list of rows over the screen: rows [top, bottom) and columns [left, right), the
-// `highlighted` row reversed with the mark before it, scrolled to keep it in view; ▲ and ▼ on
-// the frame say that more lies above or below.
+// One row of a menu or an open list.
 struct FramedRow {
     std::u16string text;
     bool separator = false;
     bool dim = false;
 };
 
+// A framed list of rows over the screen: rows [top, bottom) and columns [left, right), the
+// `highlighted` row reversed with the mark before it, scrolled to keep it in view; ▲ and ▼ on
+// the frame say that more lies above or below.
 void DrawFramedList(Grid& grid, const Box& frame, const std::vector<FramedRow>& rows,
                     int highlighted) {
     for (int row = frame.top; row < frame.bottom; ++row) {

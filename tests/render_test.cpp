@@ -16,6 +16,7 @@
 #include "platform/resources.h"
 #include "platform/window_manager.h"
 #include "res/resource.h"
+#include "screens/screens.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -447,19 +448,36 @@ TEST_F(RenderTest, ADialogThatIsNotFullScreenShowsAtItsPlaceWithItsCaption) {
 
 TEST_F(RenderTest, TheProgramsAboutScreen) {
     ASSERT_NE(program, nullptr);
-    Open(program, IDD_ABOUT, IDR_ABOUT_MENUBAR, u"A propos...");
-    std::vector<std::string> rows = RowsOf(render::DrawScreen());
-    EXPECT_EQ(rows[0], "A propos...");
+    AppInstance = program;
+    std::string drawn;
+    keys::SetInputSource([&]() -> std::optional<keys::Key> {
+        if (!drawn.empty())
+            return std::nullopt;
+        drawn = Drawn();
+        return keys::kSoftKey1;
+    });
+    EXPECT_EQ(RunScreen(IDD_ABOUT, AboutScreenProc), 0);
     // The bell, drawn from the icon's own pixels, beside the title.
-    EXPECT_EQ(rows[2], "   ▄▄   Tavonne");
-    EXPECT_EQ(rows[3], "  ▄██▄  Version 1.0");
-    EXPECT_EQ(rows[4], "  ▀▀▀▀");
-    EXPECT_EQ(rows[7], " Vos remarques et idées :");
-    EXPECT_EQ(rows[8], " equipe@tavonne.example");
-    EXPECT_EQ(rows[9], "");
-    EXPECT_EQ(rows[10], " Conçu et réalisé par l'équipe");
-    EXPECT_EQ(rows[11], " Tavonne.");
-    EXPECT_EQ(rows[17], "OK");
+    EXPECT_EQ(drawn, Screen({
+                         "A propos...",
+                         "",
+                         "   ▄▄   Tavonne",
+                         "  ▄██▄  Version 1.0",
+                         "  ▀▀▀▀",
+                         "",
+                         "",
+                         " Vos remarques et idées :",
+                         " equipe@tavonne.example",
+                         "",
+                         " Conçu et réalisé par l'équipe",
+                         " Tavonne.",
+                         "",
+                         "",
+                         "",
+                         "",
+                         "",
+                         "OK",
+                     }));
 }
 
 }  // namespace
