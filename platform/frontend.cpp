@@ -43,17 +43,30 @@ std::optional<uint64_t> FindLocal(std::u16string_view title) {
     return std::nullopt;
 }
 
-// Answers other copies on this device, and lets this copy reach theirs through FindWindowW and
-// SetForegroundWindow. Only one copy listens: the first one started.
-void ConnectPeers(std::function<void()> onForeground) {
-    peer::Listen(FindLocal, [onForeground](uint64_t id) {
+// What this copy does when another one asks it to come to the front.
+std::function<void()> foregroundHandler;
+
+// Listens for other copies unless one already does. Copies started together race for the
+// channel, and the copy that wins may be one that is about to end (it found the first copy's
+// mutex): the loser therefore tries again while it waits for input.
+bool TryListen() {
+    if (peer::ListenFd() >= 0)
+        return true;
+    return peer::Listen(FindLocal, [](uint64_t id) {
         HWND window = HandleOf(id);
         if (wm::Find(window) == nullptr)
             return false;
         SetForegroundWindow(window);
-        onForeground();
+        foregroundHandler();
         return true;
     });
+}
+
+// Answers other copies on this device, and lets this copy reach theirs through FindWindowW and
+// SetForegroundWindow. Only one copy listens: the first one started.
+void ConnectPeers(std::function<void()> onForeground) {
+    foregroundHandler = std::move(onForeground);
+    TryListen();
     wm::SetRemoteWindows({
         [](std::u16string_view, std::u16string_view title) -> HWND {
             std::optional<uint64_t> id = peer::FindRemote(title);
@@ -141,9 +154,11 @@ std::u16string CommandLine(int argc, char** argv) {
 
 Wait WaitForInput(int fd) {
     while (true) {
+        const bool listening = TryListen();
         int peerFd = peer::ListenFd();
         pollfd waits[2] = {{fd, POLLIN, 0}, {peerFd, POLLIN, 0}};
-        int count = poll(waits, peerFd >= 0 ? 2 : 1, -1);
+        // Without the channel, look again for it a few times a second.
+        int count = poll(waits, peerFd >= 0 ? 2 : 1, listening ? -1 : 250);
         if (count < 0) {
             if (errno == EINTR)
                 return Wait::Interrupted;
