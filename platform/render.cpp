@@ -12,6 +12,7 @@
 #include <span>
 
 #include "platform/resources.h"
+#include "platform/text.h"
 #include "platform/window_manager.h"
 
 namespace render {
@@ -60,24 +61,6 @@ char32_t Shown(char32_t c) {
     if (IsControl(c))
         return U'?';
     return c;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
 }
 
 std::u16string ToUtf16(std::u32string_view points) {
@@ -774,20 +757,20 @@ void Grid::AddAttributes(int column, int row, int end, std::uint8_t attributes) 
 }
 
 std::string Grid::RowText(int row) const {
-    std::string text;
+    std::string line;
     std::size_t kept = 0;
     for (int column = 0; column < columns_; ++column) {
         const Cell& cell = At(column, row);
         if (cell.continuation)
             continue;
-        AppendUtf8(text, cell.ch);
+        text::AppendUtf8(line, cell.ch);
         if (cell.mark != 0)
-            AppendUtf8(text, cell.mark);
+            text::AppendUtf8(line, cell.mark);
         if (cell.ch != U' ' || cell.mark != 0)
-            kept = text.size();
+            kept = line.size();
     }
-    text.resize(kept);
-    return text;
+    line.resize(kept);
+    return line;
 }
 
 std::string Grid::Text() const {

@@ -11,6 +11,8 @@ namespace text {
 std::u16string FromUtf8(std::string_view utf8);
 // The inverse of FromUtf8; any other lone surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view utf16);
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 
 // The upper-case form used to compare names without regard to case, accented letters included.
 char16_t FoldCase(char16_t c);
