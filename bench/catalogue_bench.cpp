@@ -132,6 +132,7 @@ void BM_ReaddirBaseline(benchmark::State& state) {
 // Keeps the median of each benchmark and size, to print the ratios at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -142,15 +143,19 @@ class RatioReporter : public benchmark::ConsoleReporter {
         }
     }
     void PrintRatios() const {
-        auto refresh = medians.find("BM_RefreshToneLists");
         auto baseline = medians.find("BM_ReaddirBaseline");
-        if (refresh == medians.end() || baseline == medians.end())
+        if (baseline == medians.end())
             return;
-        for (const auto& [args, time] : refresh->second) {
-            auto base = baseline->second.find(args);
-            if (base == baseline->second.end())
+        for (const char* name : {"BM_RefreshToneLists", "BM_RefreshToneListsCold"}) {
+            auto refresh = medians.find(name);
+            if (refresh == medians.end())
                 continue;
-            printf("ratio refresh/readdir at %s files: %.2f\n", args.c_str(), time / base->second);
+            for (const auto& [args, time] : refresh->second) {
+                auto base = baseline->second.find(args);
+                if (base != baseline->second.end())
+                    printf("ratio %s/readdir at %s files: %.2f\n", name + 3, args.c_str(),
+                           time / base->second);
+            }
         }
     }
 
