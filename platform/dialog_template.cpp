@@ -2,91 +2,32 @@
 // writes them: fields are little-endian and every item starts on a DWORD boundary.
 #include "platform/dialog_template.h"
 
+#include "platform/resource_reader.h"
+
 namespace dialogs {
 
 namespace {
 
-class Reader {
-  public:
-    Reader(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
-
-    bool Word(WORD& value) {
-        if (size_ - pos_ < 2)
-            return false;
-        value = static_cast<WORD>(data_[pos_] | data_[pos_ + 1] << 8);
-        pos_ += 2;
+// A name or number field: 0 for none, 0xFFFF then a number, or NUL-terminated text.
+bool ReadNameOrNumber(ResourceReader& reader, NameOrNumber& value) {
+    WORD first = 0;
+    if (!reader.Word(first))
+        return false;
+    value = NameOrNumber{};
+    if (first == 0)
         return true;
+    value.present = true;
+    if (first == 0xFFFF) {
+        value.isNumber = true;
+        return reader.Word(value.number);
     }
-    bool Short(short& value) {
-        WORD word = 0;
-        if (!Word(word))
-            return false;
-        value = static_cast<short>(word);
-        return true;
-    }
-    bool Dword(DWORD& value) {
-        WORD low = 0;
-        WORD high = 0;
-        if (!Word(low) || !Word(high))
-            return false;
-        value = static_cast<DWORD>(low) | static_cast<DWORD>(high) << 16;
-        return true;
-    }
-    bool Byte(BYTE& value) {
-        if (size_ - pos_ < 1)
-            return false;
-        value = data_[pos_++];
-        return true;
-    }
-    bool Text(std::u16string& value) {
-        value.clear();
-        for (WORD c = 0;;) {
-            if (!Word(c))
-                return false;
-            if (c == 0)
-                return true;
-            value.push_back(static_cast<char16_t>(c));
-        }
-    }
-    bool NameOrNumberField(NameOrNumber& value) {
-        WORD first = 0;
-        if (!Word(first))
-            return false;
-        value = NameOrNumber{};
-        if (first == 0)
-            return true;
-        value.present = true;
-        if (first == 0xFFFF) {
-            value.isNumber = true;
-            return Word(value.number);
-        }
-        value.text.push_back(static_cast<char16_t>(first));
-        std::u16string rest;
-        if (!Text(rest))
-            return false;
-        value.text += rest;
-        return true;
-    }
-    bool Bytes(std::size_t count, std::vector<unsigned char>& value) {
-        if (size_ - pos_ < count)
-            return false;
-        value.assign(data_ + pos_, data_ + pos_ + count);
-        pos_ += count;
-        return true;
-    }
-    bool AlignToDword() {
-        std::size_t aligned = (pos_ + 3) & ~std::size_t{3};
-        if (aligned > size_)
-            return false;
-        pos_ = aligned;
-        return true;
-    }
-
-  private:
-    const unsigned char* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
+    value.text.push_back(static_cast<char16_t>(first));
+    std::u16string rest;
+    if (!reader.Text(rest))
+        return false;
+    value.text += rest;
+    return true;
+}
 
 std::u16string PredefinedClass(WORD atom) {
     switch (atom) {
@@ -107,9 +48,9 @@ std::u16string PredefinedClass(WORD atom) {
     }
 }
 
-bool ReadItemClassAndTitle(Reader& reader, TemplateItem& item) {
+bool ReadItemClassAndTitle(ResourceReader& reader, TemplateItem& item) {
     NameOrNumber windowClass;
-    if (!reader.NameOrNumberField(windowClass) || !windowClass.present)
+    if (!ReadNameOrNumber(reader, windowClass) || !windowClass.present)
         return false;
     if (windowClass.isNumber) {
         item.className = PredefinedClass(windowClass.number);
@@ -118,7 +59,7 @@ bool ReadItemClassAndTitle(Reader& reader, TemplateItem& item) {
     } else {
         item.className = windowClass.text;
     }
-    if (!reader.NameOrNumberField(item.title))
+    if (!ReadNameOrNumber(reader, item.title))
         return false;
     // The creation data: its size in bytes, then the bytes.
     WORD extra = 0;
@@ -132,7 +73,7 @@ bool ReadItemClassAndTitle(Reader& reader, TemplateItem& item) {
 std::optional<Template> ParseTemplate(const void* data, std::size_t available) {
     if (data == nullptr)
         return std::nullopt;
-    Reader reader(static_cast<const unsigned char*>(data), available);
+    ResourceReader reader({static_cast<const unsigned char*>(data), available});
     Template result;
     WORD first = 0;
     WORD second = 0;
@@ -153,7 +94,7 @@ std::optional<Template> ParseTemplate(const void* data, std::size_t available) {
     if (!reader.Word(count) || !reader.Short(result.x) || !reader.Short(result.y) ||
         !reader.Short(result.cx) || !reader.Short(result.cy))
         return std::nullopt;
-    if (!reader.NameOrNumberField(result.menu) || !reader.NameOrNumberField(result.windowClass) ||
+    if (!ReadNameOrNumber(reader, result.menu) || !ReadNameOrNumber(reader, result.windowClass) ||
         !reader.Text(result.title))
         return std::nullopt;
     if (result.style & DS_SETFONT) {

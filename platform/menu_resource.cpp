@@ -1,45 +1,14 @@
 // Reads MENU and SHMENUBAR resources into menus and soft-key buttons.
 #include "platform/menu_resource.h"
 
+#include "platform/resource_reader.h"
+
 namespace menus {
 
 namespace {
 
-class Reader {
-  public:
-    explicit Reader(std::span<const unsigned char> data) : data_(data) {}
-
-    bool Word(WORD& value) {
-        if (pos_ + 2 > data_.size())
-            return false;
-        value = static_cast<WORD>(data_[pos_] | data_[pos_ + 1] << 8);
-        pos_ += 2;
-        return true;
-    }
-    bool Text(std::u16string& value) {
-        value.clear();
-        for (WORD c = 0;;) {
-            if (!Word(c))
-                return false;
-            if (c == 0)
-                return true;
-            value.push_back(static_cast<char16_t>(c));
-        }
-    }
-    bool Skip(std::size_t bytes) {
-        if (bytes > data_.size() - pos_)
-            return false;
-        pos_ += bytes;
-        return true;
-    }
-
-  private:
-    std::span<const unsigned char> data_;
-    std::size_t pos_ = 0;
-};
-
 // Items up to and including the one marked MF_END; pop-ups hold their own list.
-bool ReadItems(Reader& reader, std::vector<MenuItem>& items, int depth) {
+bool ReadItems(ResourceReader& reader, std::vector<MenuItem>& items, int depth) {
     // Pop-ups nest only a few levels deep in any real menu; the bound keeps bad data finite.
     if (depth > 16)
         return false;
@@ -68,7 +37,7 @@ bool ReadItems(Reader& reader, std::vector<MenuItem>& items, int depth) {
 }  // namespace
 
 std::optional<Menu> ParseMenu(std::span<const unsigned char> data) {
-    Reader reader(data);
+    ResourceReader reader(data);
     WORD version = 0;
     WORD headerSize = 0;
     if (!reader.Word(version) || !reader.Word(headerSize) || version != 0 ||
@@ -81,7 +50,7 @@ std::optional<Menu> ParseMenu(std::span<const unsigned char> data) {
 }
 
 std::optional<MenuBarResource> ParseMenuBar(std::span<const unsigned char> data) {
-    Reader reader(data);
+    ResourceReader reader(data);
     MenuBarResource bar;
     WORD count = 0;
     if (!reader.Word(bar.menuId) || !reader.Word(count))
