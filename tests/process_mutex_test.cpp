@@ -15,6 +15,7 @@
 #include "device/device_folder.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "support/pipe.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -50,30 +51,6 @@ int InChild(const std::function<int()>& body) {
 int CreateInOtherProcess(LPCWSTR name) {
     return InChild([name] { return Create(name); });
 }
-
-class Pipe {
-  public:
-    Pipe() {
-        if (pipe(fds_) != 0)
-            ADD_FAILURE() << "pipe";
-    }
-    ~Pipe() {
-        CloseRead();
-        CloseWrite();
-    }
-    int Read() const { return fds_[0]; }
-    int Write() const { return fds_[1]; }
-    void CloseRead() { CloseEnd(0); }
-    void CloseWrite() { CloseEnd(1); }
-
-  private:
-    void CloseEnd(int end) {
-        if (fds_[end] >= 0)
-            close(fds_[end]);
-        fds_[end] = -1;
-    }
-    int fds_[2] = {-1, -1};
-};
 
 using ProcessMutex = DeviceTest;
 

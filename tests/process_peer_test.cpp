@@ -14,36 +14,13 @@
 #include "device/device_folder.h"
 #include "platform/peer.h"
 #include "platform/process.h"
+#include "support/pipe.h"
 #include "support/temp_device.h"
 
 namespace {
 
 constexpr uint64_t kMainWindow = 0x1234;
 const std::u16string kOddTitle = u"Ligne 1\nLigne \\2\r é \\n";
-
-class Pipe {
-  public:
-    Pipe() {
-        if (pipe(fds_) != 0)
-            ADD_FAILURE() << "pipe";
-    }
-    ~Pipe() {
-        CloseRead();
-        CloseWrite();
-    }
-    int Read() const { return fds_[0]; }
-    int Write() const { return fds_[1]; }
-    void CloseRead() { CloseEnd(0); }
-    void CloseWrite() { CloseEnd(1); }
-
-  private:
-    void CloseEnd(int end) {
-        if (fds_[end] >= 0)
-            close(fds_[end]);
-        fds_[end] = -1;
-    }
-    int fds_[2] = {-1, -1};
-};
 
 // A process of the same device that listens as the running copy would: it has the window
 // "Tavonne" and one with an odd title, reports each window it brings forward on `report`, and
