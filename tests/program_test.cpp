@@ -283,8 +283,9 @@ TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
     }
     ASSERT_EQ(answered, 1);
     for (auto& copy : copies) {
-        if (copy.get() != running)
+        if (copy.get() != running) {
             EXPECT_EQ(copy->Finish(), 1);
+        }
     }
     // Whichever copy won the race, the running one answers the next start.
     running->Snap();
