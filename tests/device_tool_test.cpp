@@ -1,20 +1,18 @@
 #include <windows.h>
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
+#include "support/program.h"
+#include "support/reg_bytes.h"
 #include "support/temp_device.h"
 
 namespace fs = std::filesystem;
@@ -27,73 +25,24 @@ const std::string kDone = "The operation completed successfully.\n";
 const std::string kNotFound =
     "ERROR: The system was unable to find the specified registry key or value.\n";
 
-struct Result {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
 std::string ReadFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Bytes Sz(std::u16string_view s) {
-    Bytes bytes;
-    for (char16_t c : s) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    return bytes;
 }
 
 class DeviceTool : public DeviceTest {
   protected:
     // Runs the real tool with this test's device folder in its environment; `environment` sets
     // (or, with nullopt, removes) variables for this run only.
-    Result Run(const std::vector<std::string>& args, const std::string& input = "",
-               const std::map<std::string, std::optional<std::string>>& environment = {}) {
-        const fs::path top = device.Folder().parent_path();
-        const fs::path in = top / "stdin", out = top / "stdout", err = top / "stderr";
-        std::ofstream(in, std::ios::binary | std::ios::trunc) << input;
-        const pid_t child = fork();
-        if (child == 0) {
-            const auto redirect = [](const fs::path& file, int flags, int fd) {
-                const int opened = open(file.c_str(), flags, 0600);
-                if (opened < 0 || dup2(opened, fd) < 0)
-                    _exit(126);
-                close(opened);
-            };
-            redirect(in, O_RDONLY, 0);
-            redirect(out, O_WRONLY | O_CREAT | O_TRUNC, 1);
-            redirect(err, O_WRONLY | O_CREAT | O_TRUNC, 2);
-            for (const auto& [name, value] : environment) {
-                if (value)
-                    setenv(name.c_str(), value->c_str(), 1);
-                else
-                    unsetenv(name.c_str());
-            }
-            std::vector<char*> argv{const_cast<char*>(TAVONNE_DEVICE_TOOL)};
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            execv(TAVONNE_DEVICE_TOOL, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        Result result;
-        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = ReadFile(out);
-        result.err = ReadFile(err);
-        return result;
+    static ProgramResult Run(const std::vector<std::string>& args, const std::string& input = "",
+                             const EnvironmentChanges& environment = {}) {
+        return RunDeviceTool(args, input, environment);
     }
 
     // A command that must succeed with exactly this output and nothing on standard error.
     void Expect(const std::vector<std::string>& args, const std::string& out) {
-        const Result result = Run(args);
-        EXPECT_EQ(result.code, 0) << result.err;
+        const ProgramResult result = Run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(result.out, out);
         EXPECT_EQ(result.err, "");
     }
@@ -241,14 +190,14 @@ TEST_F(DeviceTool, DeleteRemovesAValueOrAWholeKey) {
     Expect({"reg", "add", "HKCU\\Software\\Tavonne\\Sous\\Clé", "/v", "x", "/d", "1", "/f"}, kDone);
     Expect({"reg", "add", "HKCU\\Software\\Tavonne", "/v", "Dossier", "/d", "", "/f"}, kDone);
     Expect({"reg", "delete", "HKCU\\Software\\Tavonne", "/v", "DOSSIER", "/f"}, kDone);
-    Result result = Run({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"});
-    EXPECT_EQ(result.code, 1);
+    ProgramResult result = Run({"reg", "query", "HKCU\\Software\\Tavonne", "/v", "Dossier"});
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, kNotFound);
 
     Expect({"reg", "delete", "hkcu\\software\\TAVONNE", "/f"}, kDone);
     result = Run({"reg", "query", "HKCU\\Software\\Tavonne\\Sous"});
-    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, kNotFound);
     Expect({"reg", "query", "HKCU\\Software"},
            "\n"
@@ -264,8 +213,8 @@ TEST_F(DeviceTool, MissingKeysAndValuesAreReportedOnStandardError) {
         {"reg", "delete", "HKCU\\ControlPanel\\Sounds\\SMS", "/v", "Absent", "/f"},
     };
     for (const auto& command : commands) {
-        const Result result = Run(command);
-        EXPECT_EQ(result.code, 1) << command[3];
+        const ProgramResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 1) << command[3];
         EXPECT_EQ(result.out, "") << command[3];
         EXPECT_EQ(result.err, kNotFound) << command[3];
     }
@@ -290,24 +239,24 @@ TEST_F(DeviceTool, BadSyntaxIsRefusedWithAUsageHint) {
         {"path"},
     };
     for (const auto& command : commands) {
-        const Result result = Run(command);
+        const ProgramResult result = Run(command);
         std::string shown;
         for (const std::string& arg : command)
             shown += arg + " ";
-        EXPECT_EQ(result.code, 1) << shown;
+        EXPECT_EQ(result.exitCode, 1) << shown;
         EXPECT_EQ(result.out, "") << shown;
         EXPECT_EQ(result.err.rfind("ERROR: Invalid syntax.\n", 0), 0u) << shown << result.err;
         EXPECT_NE(result.err.find("usage: tavonne-device"), std::string::npos) << shown;
     }
-    const Result result = Run({"reg", "query", "HKCR\\Software"});
-    EXPECT_EQ(result.code, 1);
+    const ProgramResult result = Run({"reg", "query", "HKCR\\Software"});
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err.rfind("ERROR: Invalid key name.\n", 0), 0u) << result.err;
 }
 
 TEST_F(DeviceTool, WithoutForceItAsksBeforeOverwritingOrDeleting) {
     const std::string key = "HKCU\\ControlPanel\\Sounds\\RingTone0";
-    Result result = Run({"reg", "add", key, "/v", "Script", "/d", "apw1r"}, "no\n");
-    EXPECT_EQ(result.code, 0);
+    ProgramResult result = Run({"reg", "add", key, "/v", "Script", "/d", "apw1r"}, "no\n");
+    EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out,
               "Value Script exists, overwrite(Yes/No)? The operation was canceled by the user.\n");
     EXPECT_EQ(Get(u"ControlPanel\\Sounds\\RingTone0", u"Script"), Sz(u"apw3r"));
@@ -336,8 +285,8 @@ TEST_F(DeviceTool, ADamagedRegistryIsReportedAndLeftAsItIs) {
          {std::vector<std::string>{"reg", "query", "HKCU\\ControlPanel"},
           std::vector<std::string>{"reg", "add", "HKCU\\Software", "/v", "x", "/d", "y", "/f"},
           std::vector<std::string>{"init"}}) {
-        const Result result = Run(command);
-        EXPECT_NE(result.code, 0) << command[0];
+        const ProgramResult result = Run(command);
+        EXPECT_NE(result.exitCode, 0) << command[0];
         EXPECT_EQ(result.out, "") << command[0];
         EXPECT_NE(result.err.find(device::RegistryFile().string()), std::string::npos)
             << result.err;
@@ -358,12 +307,12 @@ TEST_F(DeviceTool, PathGivesTheHostPathOfADevicePath) {
 
 TEST_F(DeviceTool, TheDeviceFolderComesFromTheEnvironment) {
     const fs::path top = device.Folder().parent_path();
-    Result result = Run({"init"}, "", {{"TAVONNE_DEVICE", std::nullopt}});
-    EXPECT_EQ(result.code, 0) << result.err;
+    ProgramResult result = Run({"init"}, "", {{"TAVONNE_DEVICE", std::nullopt}});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(fs::is_regular_file(top / "data" / "tavonne" / "device" / "registry.db"));
 
     result = Run({"init"}, "", {{"TAVONNE_DEVICE", std::nullopt}, {"XDG_DATA_HOME", std::nullopt}});
-    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(fs::is_regular_file(top / "home" / ".local" / "share" / "tavonne" / "device" /
                                     "registry.db"));
     EXPECT_FALSE(fs::exists(device.Folder()));

@@ -2,11 +2,7 @@
 // and its line in the device log; and installing it into the device folder.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -19,9 +15,8 @@
 #include "device/device_folder.h"
 #include "device/tones.h"
 #include "platform/text.h"
+#include "support/program.h"
 #include "support/temp_device.h"
-
-extern char** environ;
 
 namespace {
 
@@ -34,25 +29,9 @@ class Player : public DeviceTest {
     void SetUp() override { ASSERT_TRUE(device::InstallPhoneTones(device::FileSystemRoot())); }
 
     // Runs `program` with `arguments`, each one argument exactly as given, as the platform does;
-    // returns its exit code (-1 if it did not exit normally).
+    // returns its exit code.
     static int Run(const fs::path& program, const std::vector<std::string>& arguments) {
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int spawned =
-            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0)
-            return -1;
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-            return -1;
-        return WEXITSTATUS(status);
+        return RunProgram(program, arguments).exitCode;
     }
 
     static int Play(const std::string& parameter) { return Run(kPlayer, {parameter}); }

@@ -20,6 +20,7 @@
 #include "device/provision.h"
 #include "device/registry_store.h"
 #include "platform/debug.h"
+#include "support/reg_bytes.h"
 #include "support/temp_device.h"
 
 namespace fs = std::filesystem;
@@ -27,17 +28,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-// REG_SZ data as the phone keeps it: UTF-16LE with the terminating NUL.
-Bytes Sz(std::u16string_view s) {
-    Bytes bytes;
-    for (char16_t c : s) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
 
 LONG Set(HKEY key, LPCWSTR name, DWORD type, const Bytes& data) {
     return RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));

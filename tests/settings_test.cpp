@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "support/reg_bytes.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -47,17 +48,6 @@ void WriteRaw(const WCHAR* keyName, const WCHAR* valueName, DWORD type,
         RegSetValueExW(key, valueName, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())),
         ERROR_SUCCESS);
     RegCloseKey(key);
-}
-
-std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool withNul) {
-    std::vector<BYTE> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (withNul)
-        bytes.insert(bytes.end(), {0, 0});
-    return bytes;
 }
 
 bool KeyExists(const WCHAR* keyName) {

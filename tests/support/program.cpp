@@ -38,9 +38,24 @@ int ExitCodeOf(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The test's environment with these changes.
+std::vector<std::string> Environment(const EnvironmentChanges& changes) {
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string entry = *variable;
+        if (changes.count(entry.substr(0, entry.find('='))) == 0)
+            environment.push_back(entry);
+    }
+    for (const auto& [name, value] : changes) {
+        if (value)
+            environment.push_back(name + "=" + *value);
+    }
+    return environment;
+}
+
 // Starts `program` with its standard input, output and error on these descriptors.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int in, int out,
-            int err) {
+            int err, const EnvironmentChanges& changes = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in, 0);
@@ -50,8 +65,14 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    std::vector<std::string> environment = Environment(changes);
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int failed =
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0)
         throw std::runtime_error("cannot start " + program);
@@ -61,13 +82,13 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& input) {
+                         const std::string& input, const EnvironmentChanges& changes) {
     const std::filesystem::path in = TempFile("in"), out = TempFile("out"), err = TempFile("err");
     std::ofstream(in, std::ios::binary) << input;
     const int inFd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
     const int outFd = open(out.c_str(), O_WRONLY | O_CLOEXEC);
     const int errFd = open(err.c_str(), O_WRONLY | O_CLOEXEC);
-    const pid_t pid = Spawn(program, args, inFd, outFd, errFd);
+    const pid_t pid = Spawn(program, args, inFd, outFd, errFd, changes);
     close(inFd);
     close(outFd);
     close(errFd);
@@ -79,8 +100,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     return result;
 }
 
-ProgramResult RunDeviceTool(const std::vector<std::string>& args) {
-    return RunProgram(TAVONNE_DEVICE_TOOL, args);
+ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input,
+                            const EnvironmentChanges& changes) {
+    return RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);
 }
 
 ProgramSession::ProgramSession(const std::string& program) {

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,12 +15,16 @@ struct ProgramResult {
     std::string err;
 };
 
-// Runs a program to its end with this standard input; the environment is the test's own.
+// Variables to set for one run, or with nullopt to remove; the rest is the test's own.
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+// Runs a program to its end with this standard input, each argument exactly as given.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& input = "");
+                         const std::string& input = "", const EnvironmentChanges& changes = {});
 
 // tavonne-device with these arguments.
-ProgramResult RunDeviceTool(const std::vector<std::string>& args);
+ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input = "",
+                            const EnvironmentChanges& changes = {});
 
 // A program that runs while the test feeds it lines and reads what it prints.
 class ProgramSession {
