@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <span>
 #include <string>
 #include <system_error>
@@ -125,6 +126,19 @@ bool EnsureProvisioned() {
     const bool tones = InstallPhoneTones(FileSystemRoot());
     const bool player = InstallPlayer(FileSystemRoot(), PlayerBinary());
     return made && tones && player;
+}
+
+bool ProvisionOnce() {
+    static std::mutex mutex;
+    static std::filesystem::path provisioned;
+    std::lock_guard lock(mutex);
+    const std::filesystem::path& folder = Folder();
+    if (folder == provisioned)
+        return true;
+    if (!EnsureProvisioned())
+        return false;
+    provisioned = folder;
+    return true;
 }
 
 }  // namespace device

@@ -7,4 +7,8 @@ namespace device {
 // what exists. Returns false, after a line on the debug output, when it cannot.
 bool EnsureProvisioned();
 
+// EnsureProvisioned until it succeeds once for the device folder in this process: what the
+// program and the platform's services call before their first use of the phone.
+bool ProvisionOnce();
+
 }  // namespace device

@@ -654,18 +654,6 @@ MetadataCache& Cache() {
     return cache;
 }
 
-// The phone's folders exist before the first search of each device folder.
-void ProvisionOnce() {
-    static std::mutex mutex;
-    static std::filesystem::path provisioned;
-    std::lock_guard lock(mutex);
-    const std::filesystem::path& folder = device::Folder();
-    if (folder == provisioned)
-        return;
-    device::EnsureProvisioned();
-    provisioned = folder;
-}
-
 HANDLE Fail(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -676,7 +664,7 @@ HANDLE Fail(DWORD error) {
 extern "C" HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
     if (lpFileName == nullptr || lpFindFileData == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    ProvisionOnce();
+    device::ProvisionOnce();
 
     const std::u16string_view pattern(lpFileName, text::Length(lpFileName));
     size_t split = pattern.size();

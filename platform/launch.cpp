@@ -28,16 +28,6 @@ namespace {
 
 std::mutex observerMutex;
 platform::LaunchObserver observer;
-std::filesystem::path provisioned;
-
-// The phone's folders exist before the first launch on each device folder.
-void ProvisionOnce() {
-    const std::filesystem::path& folder = device::Folder();
-    if (folder == provisioned)
-        return;
-    device::EnsureProvisioned();
-    provisioned = folder;
-}
 
 BOOL Fail(SHELLEXECUTEINFOW& info, DWORD error) {
     INT_PTR code = SE_ERR_FNF;
@@ -202,7 +192,7 @@ extern "C" BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     if (file.empty())
         return Fail(info, ERROR_FILE_NOT_FOUND);
 
-    ProvisionOnce();
+    device::ProvisionOnce();
     const std::filesystem::path program = device::HostPath(file);
     if (const DWORD error = CheckProgram(program); error != ERROR_SUCCESS)
         return Fail(info, error);
@@ -236,7 +226,6 @@ void SetLaunchObserver(LaunchObserver newObserver) {
 
 void ForgetLaunchesForTesting() {
     SetLaunchObserver(nullptr);
-    provisioned.clear();
 }
 
 }  // namespace platform

@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     frontend::Kind kind = frontend::Choose();
-    if (!device::EnsureProvisioned()) {
+    if (!device::ProvisionOnce()) {
         std::fputs("tavonne: the device folder cannot be prepared\n", stderr);
         return 1;
     }
