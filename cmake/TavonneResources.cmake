@@ -6,7 +6,8 @@
 #
 # The script is preprocessed by the C compiler (llvm-rc 14 looks for a clang beside itself, which
 # a fresh machine may not have), with RC_INVOKED defined and the platform's Win32 headers on the
-# include path; it is read as UTF-8.
+# include path; it is read as UTF-8. The input comes after "--": llvm-rc takes its options with a
+# slash, so an absolute path such as /check/... would otherwise be read as the option /C.
 
 find_program(TAVONNE_LLVM_RC NAMES llvm-rc-14 llvm-rc PATHS /usr/lib/llvm-14/bin REQUIRED)
 set(TAVONNE_EMBED_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake)
@@ -36,7 +37,7 @@ function(tavonne_add_resources target rc_file)
                     -I${rc_dir} -I${CMAKE_SOURCE_DIR}/platform/include ${rc_path}
                     -o ${preprocessed}
             COMMAND ${TAVONNE_LLVM_RC} /no-preprocess /C 65001 /I ${rc_dir} /FO ${res}
-                    ${preprocessed}
+                    -- ${preprocessed}
             MAIN_DEPENDENCY ${rc_path}
             DEPFILE ${out}.d
             COMMENT "Compiling resources ${rc_name}.rc"
