@@ -217,6 +217,21 @@ TEST_F(FilesTest, InvalidUtf8NamesAreFoundAndLeadBackToTheSameFile) {
     EXPECT_THAT(Names(u"\\T\\" + name), ElementsAre(bad));
 }
 
+TEST_F(FilesTest, NamesNoPhoneCanHoldAreNotReturned) {
+    // A backslash would make the name a path to another file; a tab or a line feed would break
+    // the lines that show it.
+    Touch("T/a.wav");
+    Touch("T/back\\slash.wav");
+    Touch("T/tab\tname.wav");
+    Touch("T/line\nfeed.wav");
+    Touch("T/bell\x07.wav");
+    Touch("T/z.wav");
+    EXPECT_THAT(Names(u"\\T\\*.wav"), ElementsAre("a.wav", "z.wav"));
+    EXPECT_THAT(Names(u"\\T\\*"), ElementsAre("a.wav", "z.wav"));
+    EXPECT_EQ(ErrorOf(u"\\T\\tab\tname.wav"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(u"\\T\\line*"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(FilesTest, LongestHostNameComesWholeAndLongerNamesWouldBeSkipped) {
     const std::string longest(255, 'n');  // NAME_MAX: the host allows no longer name
     Touch(fs::path("T") / longest);
