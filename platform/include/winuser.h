@@ -321,20 +321,7 @@
 #define VK_F11 0x7A
 #define VK_F12 0x7B
 
-// The Smartphone's keys, as the phone's windows.h names them.
-#define VK_TSOFT1 VK_F1
-#define VK_TSOFT2 VK_F2
-#define VK_TTALK VK_F3
-#define VK_TEND VK_F4
-#define VK_THOME VK_LWIN
-#define VK_TBACK VK_ESCAPE
-#define VK_TACTION VK_RETURN
-#define VK_TUP VK_UP
-#define VK_TDOWN VK_DOWN
-#define VK_TLEFT VK_LEFT
-#define VK_TRIGHT VK_RIGHT
-#define VK_TSTAR VK_F8
-#define VK_TPOUND VK_F9
+#include <winuserm.h>
 
 // WM_HOTKEY modifiers (low word of lParam)
 #define MOD_ALT 0x0001
