@@ -1,6 +1,9 @@
 // Identifiers of the window system tests' own resources (window_test.rc).
 #pragma once
 
+// The commands and soft-key labels are the program's own.
+#include "../../res/resource.h"
+
 // Dialogs
 #define IDD_SPINNERS 100
 #define IDD_EXTENDED 200
@@ -31,20 +34,11 @@
 #define IDR_MISSING_BAR 799
 
 // Commands
-#define IDM_DONE 40006
-#define IDM_PLAY 40009
-#define IDM_MENU 40013
-#define IDM_ABOUT 40014
-#define IDM_SETTINGS 40015
-#define IDM_CANCEL 40016
 #define IDM_GRAYED 40020
 
 // Strings
 #define IDS_ONE 1
 #define IDS_SEVENTEEN 17
-#define IDS_DONE 40005
-#define IDS_MENU 40012
-#define IDS_CANCEL 40017
 #define IDS_LONG 40030
 
 // Icon
