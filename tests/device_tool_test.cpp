@@ -11,6 +11,7 @@
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
+#include "support/files.h"
 #include "support/program.h"
 #include "support/reg_bytes.h"
 #include "support/temp_device.h"
@@ -24,11 +25,6 @@ using Bytes = std::vector<BYTE>;
 const std::string kDone = "The operation completed successfully.\n";
 const std::string kNotFound =
     "ERROR: The system was unable to find the specified registry key or value.\n";
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class DeviceTool : public DeviceTest {
   protected:

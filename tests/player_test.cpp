@@ -15,6 +15,7 @@
 #include "device/device_folder.h"
 #include "device/tones.h"
 #include "base/text.h"
+#include "support/files.h"
 #include "support/program.h"
 #include "support/temp_device.h"
 
@@ -54,10 +55,7 @@ class Player : public DeviceTest {
         return device::FileSystemRoot() / relative;
     }
 
-    static std::string Read(const fs::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    static std::string Read(const fs::path& file) { return ReadFile(file); }
 };
 
 bool StartsWith(const std::string& s, const std::string& start) {

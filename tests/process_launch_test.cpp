@@ -23,6 +23,7 @@
 #include "device/paths.h"
 #include "platform/shell32/launch.h"
 #include "base/text.h"
+#include "support/files.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -42,13 +43,6 @@ echo "recorder: to stdout"
 echo "recorder: to stderr" >&2
 mv "$out.tmp" "$out"
 )sh";
-
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 void WriteFile(const std::filesystem::path& file, const std::string& content, mode_t mode) {
     std::filesystem::create_directories(file.parent_path());

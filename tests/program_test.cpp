@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "device/device_folder.h"
+#include "support/files.h"
 #include "support/program.h"
 #include "support/temp_device.h"
 
@@ -61,8 +62,7 @@ class Program : public DeviceTest {
 };
 
 std::string LogText() {
-    std::ifstream in(device::LogFile(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadFile(device::LogFile());
 }
 
 TEST_F(Program, FirstStartAlertsThenOpensSettingsAndKeepsFolderEmptyUntilDone) {

@@ -21,6 +21,7 @@
 #include "device/registry_store.h"
 #include "base/debug.h"
 #include "platform/testing/testing.h"
+#include "support/files.h"
 #include "support/reg_bytes.h"
 #include "support/temp_device.h"
 
@@ -73,11 +74,8 @@ std::vector<std::u16string> ValueNames(HKEY key) {
     return names;
 }
 
-std::string ReadFile(const fs::path& file) {
-    if (!fs::is_regular_file(file))
-        return "<not a file>";
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+std::string ReadRegularFile(const fs::path& file) {
+    return fs::is_regular_file(file) ? ReadFile(file) : "<not a file>";
 }
 
 void WriteFile(const fs::path& file, const std::string& bytes) {
@@ -526,7 +524,7 @@ TEST_F(Registry, ACrashInsideAWriteLeavesTheOldValue) {
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
 
     // The child really left the new bytes in the file, beside its hot journal.
-    const std::string file = ReadFile(device::RegistryFile());
+    const std::string file = ReadRegularFile(device::RegistryFile());
     const std::string written(newValue.begin(), newValue.end());
     EXPECT_NE(file.find(written), std::string::npos);
     fs::path journal = device::RegistryFile();
@@ -568,7 +566,9 @@ class DamagedRegistry : public Registry {
     }
     void TearDown() override { debug::SendToStandardError(); }
 
-    std::string DebugOutput() { return ReadFile(device.Folder().parent_path() / "debug.txt"); }
+    std::string DebugOutput() {
+        return ReadRegularFile(device.Folder().parent_path() / "debug.txt");
+    }
 
     // Two calls fail with the code, say so in one line naming the file, and touch nothing.
     void ExpectRefused(LONG expected, const std::string& problem) {
@@ -581,9 +581,9 @@ class DamagedRegistry : public Registry {
                   expected);
         EXPECT_EQ(Snapshot(device.Folder()), before);
         // Provisioning may make the phone's folders, but it leaves the registry file alone too.
-        const std::string registryBefore = ReadFile(device::RegistryFile());
+        const std::string registryBefore = ReadRegularFile(device::RegistryFile());
         EXPECT_FALSE(device::EnsureProvisioned());
-        EXPECT_EQ(ReadFile(device::RegistryFile()), registryBefore);
+        EXPECT_EQ(ReadRegularFile(device::RegistryFile()), registryBefore);
 
         const std::string output = DebugOutput();
         const std::string line = "registry: " + device::RegistryFile().string() + ": ";
@@ -598,7 +598,7 @@ class DamagedRegistry : public Registry {
     std::string MakeRegistry() {
         EXPECT_TRUE(device::EnsureProvisioned());
         device::CloseRegistryForTesting();
-        return ReadFile(device::RegistryFile());
+        return ReadRegularFile(device::RegistryFile());
     }
 
     void MakeSqlite(const char* sql) {

@@ -14,16 +14,18 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
+#include <aygshell.h>
 
 #include "platform/kernel32/resources.h"
 #include "res/resource.h"
+#include "support/files.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint16_t kFrenchFrance = 0x040C;
-constexpr std::uint16_t kIdOk = 1;  // IDOK
 
 enum ResourceType : std::uint16_t {
     RtIcon = 3,
@@ -34,11 +36,10 @@ enum ResourceType : std::uint16_t {
     RtGroupIcon = 14,
 };
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+Bytes ReadWhole(const std::string& path) {
+    if (!std::ifstream(path))
         throw std::runtime_error("cannot open " + path);
-    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return ReadBytes(path);
 }
 
 // A resource id or a class or text in a template: a number, or a string.
@@ -184,7 +185,7 @@ class ResourcesTest : public testing::TestWithParam<std::string> {
             ASSERT_NE(module_, nullptr);
             return;
         }
-        resources_ = ReadResFile(ReadFile(GetParam()));
+        resources_ = ReadResFile(ReadWhole(GetParam()));
     }
 
     const Bytes& Get(std::uint16_t type, std::uint16_t id) {
@@ -314,11 +315,13 @@ struct Dialog {
     std::vector<Control> controls;
 };
 
-constexpr std::uint32_t kLabel = 0x50020000;    // WS_CHILD | WS_VISIBLE | WS_GROUP
-constexpr std::uint32_t kList = 0x50010101;     // WS_TABSTOP, LBS_NOINTEGRALHEIGHT, LBS_NOTIFY
-constexpr std::uint32_t kSpinner = 0x50000277;  // UDS_EXPANDABLE | UDS_HORZ | ... | UDS_WRAP
-constexpr std::uint32_t kEdit = 0x50810080;     // WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL
-constexpr std::uint32_t kIcon = 0x50000003;     // SS_ICON
+constexpr std::uint32_t kChild = WS_CHILD | WS_VISIBLE;
+constexpr std::uint32_t kLabel = kChild | WS_GROUP;
+constexpr std::uint32_t kList = kChild | WS_TABSTOP | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
+constexpr std::uint32_t kSpinner = kChild | UDS_EXPANDABLE | UDS_HORZ | UDS_ARROWKEYS |
+                                   UDS_AUTOBUDDY | UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_WRAP;
+constexpr std::uint32_t kEdit = kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+constexpr std::uint32_t kIcon = kChild | SS_ICON;
 const std::u16string kUpDown = u"msctls_updown32";
 
 const std::map<std::uint16_t, Dialog>& ExpectedDialogs() {
@@ -364,7 +367,7 @@ TEST_P(ResourcesTest, DialogTemplatesHoldTheirControlsInTabOrder) {
         SCOPED_TRACE("dialog " + std::to_string(id));
         const Bytes& data = Get(RtDialog, id);
         Reader reader(data);
-        EXPECT_EQ(reader.U32(), 0x10000040u);  // WS_VISIBLE | DS_SETFONT
+        EXPECT_EQ(reader.U32(), static_cast<std::uint32_t>(WS_VISIBLE | DS_SETFONT));
         EXPECT_EQ(reader.U32(), 0u);
         std::uint16_t count = reader.U16();
         ASSERT_EQ(count, expected.controls.size());
@@ -459,8 +462,7 @@ TEST_P(ResourcesTest, MenusHoldTheSoftKeyCommands) {
          }},
     };
     EXPECT_EQ(ReadMenu(Get(RtMenu, IDR_MAIN_MENUBAR)), main);
-    EXPECT_EQ(ReadMenu(Get(RtMenu, IDR_ABOUT_MENUBAR)),
-              (std::vector<MenuItem>{{u"OK", kIdOk, {}}}));
+    EXPECT_EQ(ReadMenu(Get(RtMenu, IDR_ABOUT_MENUBAR)), (std::vector<MenuItem>{{u"OK", IDOK, {}}}));
     std::vector<MenuItem> settings = {{u"Terminé", IDM_DONE, {}}, {u"Annuler", IDM_CANCEL, {}}};
     EXPECT_EQ(ReadMenu(Get(RtMenu, IDR_SETTINGS_MENUBAR)), settings);
 }
@@ -475,11 +477,11 @@ std::vector<std::uint16_t> Words(const Bytes& data) {
     return words;
 }
 
-constexpr std::uint16_t kNoImage = 0xFFFE;  // I_IMAGENONE
-constexpr std::uint16_t kEnabled = 4;       // TBSTATE_ENABLED
-constexpr std::uint16_t kAutoSize = 16;     // TBSTYLE_AUTOSIZE
-constexpr std::uint16_t kDropDown = 24;     // TBSTYLE_DROPDOWN | TBSTYLE_AUTOSIZE
-constexpr std::uint16_t kNoMenu = 0xFFFF;   // NOMENU
+constexpr std::uint16_t kNoImage = static_cast<std::uint16_t>(I_IMAGENONE);
+constexpr std::uint16_t kEnabled = TBSTATE_ENABLED;
+constexpr std::uint16_t kAutoSize = TBSTYLE_AUTOSIZE;
+constexpr std::uint16_t kDropDown = TBSTYLE_DROPDOWN | TBSTYLE_AUTOSIZE;
+constexpr std::uint16_t kNoMenu = NOMENU;
 
 TEST_P(ResourcesTest, MenuBarsAreSixteenBitWordLists) {
     using W = std::vector<std::uint16_t>;
@@ -488,7 +490,7 @@ TEST_P(ResourcesTest, MenuBarsAreSixteenBitWordLists) {
                  kNoImage, IDM_DONE, kEnabled, kAutoSize, IDS_DONE, 0, kNoMenu,  //
                  kNoImage, IDM_MENU, kEnabled, kDropDown, IDS_MENU, 0, 1}));
     EXPECT_EQ(Words(Get(RtRcdata, IDR_ABOUT_MENUBAR)),
-              (W{108, 1, kNoImage, kIdOk, kEnabled, kAutoSize, IDS_OK, 0, kNoMenu}));
+              (W{108, 1, kNoImage, IDOK, kEnabled, kAutoSize, IDS_OK, 0, kNoMenu}));
     EXPECT_EQ(Words(Get(RtRcdata, IDR_SETTINGS_MENUBAR)),
               (W{109, 2,                                                         //
                  kNoImage, IDM_DONE, kEnabled, kAutoSize, IDS_DONE, 0, kNoMenu,  //
@@ -636,9 +638,9 @@ TEST_P(ResourcesTest, IconGroupHoldsThreeSixteenColourImages) {
 }
 
 TEST(IconFile, IsWhatItsGeneratorDraws) {
-    Bytes committed = ReadFile(TAVONNE_ICON_COMMITTED);
+    Bytes committed = ReadWhole(TAVONNE_ICON_COMMITTED);
     EXPECT_FALSE(committed.empty());
-    EXPECT_TRUE(committed == ReadFile(TAVONNE_ICON_GENERATED))
+    EXPECT_TRUE(committed == ReadWhole(TAVONNE_ICON_GENERATED))
         << "run make_icon again and commit res/tavonne.ico";
 }
 

@@ -17,6 +17,7 @@
 #include "res/resource.h"
 #include "screens/screens.h"
 #include "settings/settings.h"
+#include "support/files.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -101,8 +102,7 @@ TEST_F(Screens, FailedTitleIsReportedAndInitialisationGoesOn) {
     debug::SendToFile(log);
     SetScreenTitle(reinterpret_cast<HWND>(0x7777), u"Tavonne");
     debug::SendToStandardError();
-    std::ifstream in(log, std::ios::binary);
-    const std::string text(std::istreambuf_iterator<char>(in), {});
+    const std::string text = ReadFile(log);
     const std::string start = "Unknown: DEBUGCHK failed in file ";
     ASSERT_EQ(text.rfind(start, 0), 0u) << text;
     EXPECT_NE(text.find("screens/common.cpp at line "), std::string::npos) << text;

@@ -18,6 +18,7 @@
 #include "platform/phone/frontend.h"
 #include "platform/phone/render.h"
 #include "platform/phone/script_frontend.h"
+#include "support/files.h"
 #include "support/program.h"
 #include "support/temp_device.h"
 
@@ -154,8 +155,7 @@ TEST_F(ScriptFrontEndTest, DebugOutputGoesToStandardErrorInScriptModeAndToTheLog
     frontend::SetUpDebugOutput(frontend::Kind::Script);
     OutputDebugStringW(u"vers stderr\n");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "vers stderr\n");
-    std::ifstream log(device::LogFile(), std::ios::binary);
-    std::string logged((std::istreambuf_iterator<char>(log)), {});
+    const std::string logged = ReadFile(device::LogFile());
     EXPECT_NE(logged.find("sur l'écran: jamais\n"), std::string::npos);
     EXPECT_EQ(logged.find("vers stderr"), std::string::npos);
 }

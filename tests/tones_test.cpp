@@ -19,6 +19,7 @@
 #include "device/tones.h"
 #include "base/debug.h"
 #include "base/text.h"
+#include "support/files.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -391,10 +392,7 @@ class InstallTones : public DeviceTest {
         return root / relative;
     }
 
-    static Bytes Read(const fs::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
+    static Bytes Read(const fs::path& file) { return ReadBytes(file); }
 
     static void Write(const fs::path& file, std::string_view content) {
         fs::create_directories(file.parent_path());

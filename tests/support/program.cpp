@@ -1,4 +1,5 @@
 // Runs programs under test with pipes, so that tests can drive them and read what they print.
+#include "support/files.h"
 #include "support/program.h"
 
 #include <fcntl.h>
@@ -17,11 +18,6 @@
 extern char** environ;
 
 namespace {
-
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::filesystem::path TempFile(const char* what) {
     std::string pattern =
