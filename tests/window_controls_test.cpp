@@ -220,6 +220,51 @@ TEST_F(WindowControlsTest, ABackspaceDeletesTheCharacterBeforeTheCaret) {
     EXPECT_EQ(Caret(), 0u);
 }
 
+// A character outside the BMP is two UTF-16 units: every edit takes or leaves it whole.
+TEST_F(WindowControlsTest, ACharacterOutsideTheBmpIsNeverCutInTwo) {
+    const std::u16string note = u"\U0001F3B5";  // one character, two units
+    HWND edit = GetDlgItem(dialog, IDC_EDIT);
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::u16string text;
+        std::size_t caret;
+    };
+    const Case cases[] = {
+        {"Back after it", [&] { SendMessageW(edit, WM_CHAR, VK_BACK, 1); }, u"a", 1},
+        {"Left then Delete",
+         [&] {
+             keys::Press(keys::kLeft);
+             SendMessageW(edit, WM_KEYDOWN, VK_DELETE, 1);
+         },
+         u"a", 1},
+        {"Left", [&] { keys::Press(keys::kLeft); }, u"a" + note, 1},
+        {"Home, Right, Right",
+         [&] {
+             SendMessageW(edit, WM_KEYDOWN, VK_HOME, 1);
+             keys::Press(keys::kRight);
+             keys::Press(keys::kRight);
+         },
+         u"a" + note, 3},
+        {"a selection that ends inside it", [&] { SendMessageW(edit, EM_SETSEL, 0, 2); },
+         u"a" + note, 3},
+        {"a limit that falls inside it",
+         [&] {
+             SendMessageW(edit, EM_LIMITTEXT, 4, 0);
+             SendMessageW(edit, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(note.c_str()));
+         },
+         u"a" + note, 3},
+    };
+    for (const Case& c : cases) {
+        SendMessageW(edit, EM_LIMITTEXT, 0, 0);
+        SetWindowTextW(edit, (u"a" + note).c_str());
+        FocusEdit();
+        c.act();
+        EXPECT_EQ(EditText(), c.text) << c.what;
+        EXPECT_EQ(Caret(), c.caret) << c.what;
+    }
+}
+
 TEST_F(WindowControlsTest, NewTextPutsTheCaretAtItsEnd) {
     SetDlgItemTextW(dialog, IDC_EDIT, u"\\Mes sons\\");
     EXPECT_EQ(Caret(), 10u);
