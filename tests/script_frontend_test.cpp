@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "device/device_folder.h"
 #include "device/provision.h"
@@ -142,6 +143,27 @@ TEST_F(ScriptFrontEndTest, EventsAndTheEndOfInputHaveLinesOfTheirOwn) {
               "event: launch\t\\Windows\\qhandler.exe\t\\IPSM\\Application Data\\Sounds\\"
               "Réveil.wav\n");
     EXPECT_EQ(Contents(errors), "tavonne: input ended while a screen is open\n");
+}
+
+// A folder name holding a line break cannot forge a line: its field is encoded on one line.
+TEST_F(ScriptFrontEndTest, AnEventFieldNeverHoldsALineEndOrATab) {
+    frontend::ScriptFrontEnd script(fds[0], output, errors);
+    script.Launched(u"\\Windows\\qhandler.exe", u"\\Sons\\\nevent: foreground\n\r\t100%\x7F.wav");
+    EXPECT_EQ(Contents(output),
+              "event: launch\t\\Windows\\qhandler.exe\t"
+              "\\Sons\\%0Aevent: foreground%0A%0D%09100%25%7F.wav\n");
+}
+
+// A line of many megabytes is read in time proportional to its length (under the test's
+// timeout only if so), and the complaint quotes only its start.
+TEST_F(ScriptFrontEndTest, AVeryLongLineIsReadOnceAndQuotedShort) {
+    frontend::ScriptFrontEnd script(fds[0], output, errors);
+    const std::string longLine = "é" + std::string(64 << 20, 'x');
+    std::thread writer([&] { Script(longLine + "\nSOFT1\n"); });
+    EXPECT_EQ(script.NextKey(), keys::kSoftKey1);
+    writer.join();
+    EXPECT_EQ(Contents(errors),
+              "tavonne: line 1: unknown key \"é" + std::string(79, 'x') + "...\"\n");
 }
 
 // ---- Where the program's debug output goes, and its command line ----
