@@ -351,6 +351,20 @@ TEST_F(RenderTest, AFieldScrollsSoThatTheCaretStaysInView) {
     EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">[▏\\IPSM\\Application Data\\»");
 }
 
+// A field of a million characters draws as fast as a short one (a draw that went over the
+// whole text for each cell would not end within the test's timeout).
+TEST_F(RenderTest, AVeryLongFieldShowsItsEndOrTheCaretWithoutReadingItAll) {
+    HWND screen = Open(tests, IDD_FORM, IDR_PLAIN_BAR, u"Paramètres");
+    const std::u16string note = u"\U0001F3B5";  // two cells, two units
+    std::u16string folder = u"début" + std::u16string(1000000, u'x') + note + u"fin\\";
+    SetDlgItemTextW(screen, IDC_EDIT, folder.c_str());
+    EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">«xxxxxxxxxxxxxxxxx🎵fin\\▏]");
+    SendDlgItemMessageW(screen, IDC_EDIT, EM_SETSEL, 0, 2);
+    EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">[dé▏butxxxxxxxxxxxxxxxxxx»");
+    SendDlgItemMessageW(screen, IDC_EDIT, EM_SETSEL, 0, 500000);
+    EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">«xxxxxxxx▏xxxxxxxxxxxxxxx»");
+}
+
 TEST_F(RenderTest, AMessageBoxFillsTheScreenWithItsTextWrapped) {
     HWND screen = Spinners();
     std::string drawn;
