@@ -232,6 +232,23 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 namespace platform {
 
+bool NamedMutexSharedWithAnotherProcess() {
+    MutexTable& table = TableForUse();
+    std::lock_guard lock(table.mutex);
+    for (const auto& [name, known] : table.names) {
+        const std::shared_ptr<MutexObject> object = known.lock();
+        if (!object || object->fd.Get() < 0)
+            continue;
+        // Asks which lock would stop a write lock: only other processes' locks count.
+        struct flock probe = {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        if (fcntl(object->fd.Get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
+            return true;
+    }
+    return false;
+}
+
 void CloseAllMutexesForTesting() {
     MutexTable& table = TableForUse();
     std::unordered_map<uintptr_t, std::shared_ptr<MutexObject>> closed;

@@ -13,6 +13,10 @@ using LaunchObserver =
     std::function<void(std::u16string_view file, std::u16string_view parameters)>;
 void SetLaunchObserver(LaunchObserver observer);
 
+// Whether another process has a handle on a named mutex that this process has open: while it
+// does, a copy that found the mutex taken knows the running copy may still be starting up.
+bool NamedMutexSharedWithAnotherProcess();
+
 // Closes this process's mutex handles (releasing their names), stops listening on the peer
 // channel and removes the launch observer. For tests, between device folders.
 void ResetProcessesForTesting();

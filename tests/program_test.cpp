@@ -256,6 +256,7 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
     ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT1\n");
     EXPECT_EQ(second.exitCode, 1) << second.err;
     EXPECT_EQ(second.out, "");
+    EXPECT_NE(second.err.find("already runs on this phone"), std::string::npos) << second.err;
     EXPECT_TRUE(first.ReadThrough("event: foreground"));
 
     first.Send("SOFT2");
@@ -265,6 +266,90 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
     ProgramResult third = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT2\n4\n");
     EXPECT_EQ(third.exitCode, 1) << third.err;
     EXPECT_NE(third.out.find("Sonnerie principale :"), std::string::npos);
+}
+
+// A second start while another screen runs: the main screen comes to the front where it is
+// shown; before it is (the first start), the screen in front stays there. Keys go where the
+// user sees them, and the screens left open end as usual.
+TEST_F(Program, SecondStartOverEachScreenLeavesTheKeysWhereTheUserSeesThem) {
+    const std::string kMain = "Sonnerie principale :";
+    struct Case {
+        const char* screen;
+        bool firstStart;
+        std::vector<std::string> reach;  // the keys that open the screen
+        std::string shows;
+        std::string inFront;            // what shows after the second start
+        std::vector<std::string> then;  // keys that end the program from there
+        std::string folder;             // what Dossier holds at the end
+    };
+    const Case cases[] = {
+        {"the first-start alert",
+         true,
+         {},
+         "Alerte!",
+         "Alerte!",
+         {"ACTION", "TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
+         "\\Sons\\"},
+        {"the first-start settings",
+         true,
+         {"ACTION"},
+         "Chercher",
+         "Chercher",
+         {"TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
+         "\\Sons\\"},
+        {"the settings",
+         false,
+         {"SOFT2", "2"},
+         "Chercher",
+         kMain,
+         {"SOFT2", "4", "TYPE Sons", "SOFT1"},
+         "Sons"},
+        {"About", false, {"SOFT2", "3"}, "Version 1.0", kMain, {"SOFT2", "4", "SOFT1"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen);
+        if (c.firstStart)
+            RunDeviceTool({"reg", "delete", kApp, "/f"});
+        else
+            Configured();
+        ProgramSession first(TAVONNE_PROGRAM);
+        for (const std::string& key : c.reach)
+            first.Send(key);
+        EXPECT_NE(first.Snap().find(c.shows), std::string::npos);
+
+        ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+        EXPECT_EQ(second.exitCode, 1) << second.err;
+        EXPECT_TRUE(first.ReadThrough("event: foreground"));
+        const std::string front = first.Snap();
+        EXPECT_NE(front.find(c.inFront), std::string::npos) << front;
+
+        for (const std::string& key : c.then)
+            first.Send(key);
+        EXPECT_EQ(first.Finish(), 1) << first.Errors();
+        EXPECT_EQ(first.Errors(), "");
+        EXPECT_EQ(Get(kApp, "Dossier"), c.folder);
+    }
+}
+
+TEST_F(Program, FiftyStartsAtOnceAllReachTheRunningCopy) {
+    Configured();
+    ProgramSession first(TAVONNE_PROGRAM);
+    EXPECT_NE(first.Snap().find("Sonnerie principale :"), std::string::npos);
+    std::vector<std::thread> starts;
+    std::vector<ProgramResult> results(50);
+    for (ProgramResult& result : results)
+        starts.emplace_back([&result] { result = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n"); });
+    for (std::thread& start : starts)
+        start.join();
+    for (const ProgramResult& result : results) {
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(first.ReadThrough("event: foreground")) << i;
+    first.Send("SOFT2");
+    first.Send("4");
+    EXPECT_EQ(first.Finish(), 1);
 }
 
 TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
@@ -294,6 +379,16 @@ TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
     running->Send("SOFT2");
     running->Send("4");
     EXPECT_EQ(running->Finish(), 1);
+}
+
+// The stand-in's own statuses are apart from the program's 0 and 1, and each says why.
+TEST_F(Program, AnUnusableDeviceFolderIsReportedWithItsOwnStatus) {
+    fs::remove_all(device::Folder() / "run");
+    std::ofstream(device::Folder() / "run") << "not a folder";
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("cannot be used"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {
