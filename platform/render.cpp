@@ -26,6 +26,7 @@ constexpr char16_t kRightArrow = u'▶';
 constexpr char16_t kMenuSign = u'▲';
 constexpr char16_t kCaret = u'▏';
 constexpr char16_t kFocusMark = u'>';
+constexpr std::uint32_t kIconBackdrop = 0x800080;  // purple: far from black, white and grey
 
 // ---- Text ----
 
@@ -353,22 +354,23 @@ void DrawIcon(Grid& grid, const wm::Window& window, const Box& box) {
             return std::nullopt;
         return picture.pixels[static_cast<std::size_t>(y) * picture.width + x];
     };
+    // The icon stands on a tile of its own colour, so that its black and its white both show
+    // whatever the terminal's own background.
     for (int row = 0; row < rows; ++row) {
         for (int x = 0; x < width; ++x) {
             auto top = pixel(x, 2 * row);
             auto bottom = pixel(x, 2 * row + 1);
-            if (!top && !bottom)
-                continue;
+            Cell cell;
+            cell.background = kIconBackdrop;
             // A cell with both pixels shown is drawn whole, in the upper one's colour, so that
             // the shape reads right without colours too.
-            Cell cell;
             if (top && bottom) {
                 cell.ch = U'█';
                 cell.foreground = *top;
             } else if (top) {
                 cell.ch = U'▀';
                 cell.foreground = *top;
-            } else {
+            } else if (bottom) {
                 cell.ch = U'▄';
                 cell.foreground = *bottom;
             }
@@ -915,9 +917,9 @@ Grid DrawScreen() {
     HWND expanded = wm::ExpandedSpinner();
     bool listOpen = expanded != nullptr && wm::TopLevelOf(expanded) == screen;
     if (listOpen) {
-        // The open list takes every key: the soft keys do nothing meanwhile.
+        // The open list takes every key; its soft keys pick the entry or close it unchanged.
         DrawExpandedList(grid, expanded);
-        DrawSoftKeys(grid, u"", u"");
+        DrawSoftKeys(grid, u"OK", u"Annuler");
     } else if (bar != nullptr && IsWindowVisible(menuBar)) {
         DrawSoftKeys(grid, SoftKeyLabel(*bar, 0), SoftKeyLabel(*bar, 1));
         if (bar->popup && wm::OpenPopupMenu() == menuBar)

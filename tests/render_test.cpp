@@ -313,8 +313,8 @@ TEST_F(RenderTest, AnExpandedSpinnerShowsItsWholeListScrolledToTheHighlight) {
     EXPECT_EQ(rows[3], "│>Sonnerie 02                │");
     EXPECT_EQ(rows[15], "│ Sonnerie 14                │");
     EXPECT_EQ(rows[16], "└───────────────────────────▼┘");
-    // The soft keys do nothing while the list is open, and are not shown.
-    EXPECT_EQ(rows[17], "");
+    // While the list is open, the soft keys pick the entry or close the list.
+    EXPECT_EQ(rows[17], "OK                     Annuler");
 
     for (int i = 0; i < 27; ++i)
         keys::Press(keys::kDown);
@@ -443,6 +443,13 @@ TEST_F(RenderTest, AnIconIsDrawnFromItsOwnPixels) {
         }
     }
     EXPECT_GT(drawnCells, 3);
+    // On a tile of its own, neither black nor white, so that it shows on any terminal.
+    for (int row = 2; row < 5; ++row) {
+        for (int column = 1; column < 7; ++column) {
+            const std::uint32_t tile = grid.At(column, row).background;
+            EXPECT_TRUE(tile != render::kNoColour && tile != 0 && tile != 0xFFFFFF) << tile;
+        }
+    }
 }
 
 TEST_F(RenderTest, ADialogThatIsNotFullScreenShowsAtItsPlaceWithItsCaption) {

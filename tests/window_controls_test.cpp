@@ -151,16 +151,25 @@ TEST_F(WindowControlsTest, TheActionKeyOpensTheWholeListAndPicksFromIt) {
     EXPECT_EQ(CountCommands(IDOK, 0), 0);
 }
 
-TEST_F(WindowControlsTest, BackClosesTheWholeListUnchanged) {
-    SendDlgItemMessageW(dialog, IDC_WRAP_LIST, LB_SETCURSEL, 2, 0);
-    keys::Press(keys::kAction);
-    keys::Press(keys::kUp);
-    keys::Press(keys::kBack);
-    EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
-    EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), 2);
-    EXPECT_EQ(CountCommands(IDC_WRAP_LIST, LBN_SELCHANGE), 0);
-    EXPECT_EQ(CountCommands(IDCANCEL, 0), 0);
-    EXPECT_TRUE(IsWindow(dialog));
+// Back and the right soft key ("Annuler") close it unchanged; the left soft key ("OK") picks.
+TEST_F(WindowControlsTest, TheSoftKeysAndBackCloseTheWholeList) {
+    const struct {
+        keys::Key key;
+        int current;
+    } cases[] = {{keys::kBack, 2}, {keys::kSoftKey2, 2}, {keys::kSoftKey1, 1}};
+    for (const auto& c : cases) {
+        SendDlgItemMessageW(dialog, IDC_WRAP_LIST, LB_SETCURSEL, 2, 0);
+        received.clear();
+        keys::Press(keys::kAction);
+        keys::Press(keys::kUp);
+        keys::Press(c.key);
+        EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
+        EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), c.current);
+        EXPECT_EQ(CountCommands(IDC_WRAP_LIST, LBN_SELCHANGE), c.current == 2 ? 0 : 1);
+        EXPECT_EQ(CountCommands(IDCANCEL, 0), 0);
+        EXPECT_EQ(CountCommands(IDOK, 0), 0);
+        EXPECT_TRUE(IsWindow(dialog));
+    }
 }
 
 TEST_F(WindowControlsTest, ASpinnerWithoutExpandableLeavesTheActionKeyToTheDialog) {
