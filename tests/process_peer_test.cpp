@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "device/device_folder.h"
-#include "platform/peer.h"
-#include "platform/process.h"
+#include "platform/phone/peer.h"
+#include "platform/testing/process.h"
 #include "support/pipe.h"
 #include "support/temp_device.h"
 
