@@ -121,7 +121,7 @@ std::optional<std::string> ScriptFrontEnd::ReadLine() {
         if (ended_)
             return std::nullopt;
         WaitForInput(input_);
-        char chunk[65536];
+        char chunk[4096];
         ssize_t count = read(input_, chunk, sizeof chunk);
         if (count > 0)
             buffer_.append(chunk, static_cast<std::size_t>(count));
