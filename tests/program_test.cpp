@@ -271,86 +271,74 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
 // A second start while another screen runs: the main screen comes to the front where it is
 // shown; before it is (the first start), the screen in front stays there. Keys go where the
 // user sees them, and the screens left open end as usual.
-TEST_F(Program, SecondStartOverEachScreenLeavesTheKeysWhereTheUserSeesThem) {
-    const std::string kMain = "Sonnerie principale :";
-    struct Case {
-        const char* screen;
-        bool firstStart;
-        std::vector<std::string> reach;  // the keys that open the screen
-        std::string shows;
-        std::string inFront;            // what shows after the second start
-        std::vector<std::string> then;  // keys that end the program from there
-        std::string folder;             // what Dossier holds at the end
-    };
-    const Case cases[] = {
-        {"the first-start alert",
-         true,
-         {},
-         "Alerte!",
-         "Alerte!",
-         {"ACTION", "TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
-         "\\Sons\\"},
-        {"the first-start settings",
-         true,
-         {"ACTION"},
-         "Chercher",
-         "Chercher",
-         {"TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
-         "\\Sons\\"},
-        {"the settings",
-         false,
-         {"SOFT2", "2"},
-         "Chercher",
-         kMain,
-         {"SOFT2", "4", "TYPE Sons", "SOFT1"},
-         "Sons"},
-        {"About", false, {"SOFT2", "3"}, "Version 1.0", kMain, {"SOFT2", "4", "SOFT1"}, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.screen);
-        if (c.firstStart)
-            RunDeviceTool({"reg", "delete", kApp, "/f"});
-        else
-            Configured();
-        ProgramSession first(TAVONNE_PROGRAM);
-        for (const std::string& key : c.reach)
-            first.Send(key);
-        EXPECT_NE(first.Snap().find(c.shows), std::string::npos);
+struct SecondStart {
+    const char* name;
+    bool firstStart;
+    std::vector<std::string> reach;  // the keys that open the screen
+    std::string shows;
+    std::string inFront;            // what shows after the second start
+    std::vector<std::string> then;  // keys that end the program from there
+    std::string folder;             // what Dossier holds at the end
+};
 
-        ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
-        EXPECT_EQ(second.exitCode, 1) << second.err;
-        EXPECT_TRUE(first.ReadThrough("event: foreground"));
-        const std::string front = first.Snap();
-        EXPECT_NE(front.find(c.inFront), std::string::npos) << front;
-
-        for (const std::string& key : c.then)
-            first.Send(key);
-        EXPECT_EQ(first.Finish(), 1) << first.Errors();
-        EXPECT_EQ(first.Errors(), "");
-        EXPECT_EQ(Get(kApp, "Dossier"), c.folder);
-    }
+void PrintTo(const SecondStart& start, std::ostream* out) {
+    *out << start.name;
 }
 
-TEST_F(Program, FiftyStartsAtOnceAllReachTheRunningCopy) {
-    Configured();
+const std::string kMainScreen = "Sonnerie principale :";
+const SecondStart kSecondStarts[] = {
+    {"Alert",
+     true,
+     {},
+     "Alerte!",
+     "Alerte!",
+     {"ACTION", "TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
+     "\\Sons\\"},
+    {"FirstStartSettings",
+     true,
+     {"ACTION"},
+     "Chercher",
+     "Chercher",
+     {"TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
+     "\\Sons\\"},
+    {"Settings",
+     false,
+     {"SOFT2", "2"},
+     "Chercher",
+     kMainScreen,
+     {"SOFT2", "4", "TYPE Sons", "SOFT1"},
+     "Sons"},
+    {"About", false, {"SOFT2", "3"}, "Version 1.0", kMainScreen, {"SOFT2", "4", "SOFT1"}, ""},
+};
+
+class SecondStartOver : public Program, public testing::WithParamInterface<SecondStart> {};
+
+TEST_P(SecondStartOver, LeavesTheKeysWhereTheUserSeesThem) {
+    const SecondStart& c = GetParam();
+    if (!c.firstStart)
+        Configured();
     ProgramSession first(TAVONNE_PROGRAM);
-    EXPECT_NE(first.Snap().find("Sonnerie principale :"), std::string::npos);
-    std::vector<std::thread> starts;
-    std::vector<ProgramResult> results(50);
-    for (ProgramResult& result : results)
-        starts.emplace_back([&result] { result = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n"); });
-    for (std::thread& start : starts)
-        start.join();
-    for (const ProgramResult& result : results) {
-        EXPECT_EQ(result.exitCode, 1) << result.err;
-        EXPECT_EQ(result.out, "");
-    }
-    for (int i = 0; i < 50; ++i)
-        ASSERT_TRUE(first.ReadThrough("event: foreground")) << i;
-    first.Send("SOFT2");
-    first.Send("4");
-    EXPECT_EQ(first.Finish(), 1);
+    for (const std::string& key : c.reach)
+        first.Send(key);
+    EXPECT_NE(first.Snap().find(c.shows), std::string::npos);
+
+    ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+    EXPECT_EQ(second.exitCode, 1) << second.err;
+    EXPECT_TRUE(first.ReadThrough("event: foreground"));
+    const std::string front = first.Snap();
+    EXPECT_NE(front.find(c.inFront), std::string::npos) << front;
+
+    for (const std::string& key : c.then)
+        first.Send(key);
+    EXPECT_EQ(first.Finish(), 1) << first.Errors();
+    EXPECT_EQ(first.Errors(), "");
+    EXPECT_EQ(Get(kApp, "Dossier"), c.folder);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachScreen, SecondStartOver, testing::ValuesIn(kSecondStarts),
+                         [](const testing::TestParamInfo<SecondStart>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
     Configured();
