@@ -68,7 +68,7 @@ bool TryListen() {
 }
 
 // Answers other copies on this device, and lets this copy reach theirs through FindWindowW and
-// SetForegroundWindow. Only one copy listens: the first one started.
+// SetForegroundWindow. Only one copy listens: the first one with windows.
 void ConnectPeers(std::function<void()> onForeground) {
     foregroundHandler = std::move(onForeground);
     wm::SetRemoteWindows({
