@@ -256,6 +256,7 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
     ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\nSOFT1\n");
     EXPECT_EQ(second.exitCode, 1) << second.err;
     EXPECT_EQ(second.out, "");
+    EXPECT_NE(second.err.find("already runs on this phone"), std::string::npos) << second.err;
     EXPECT_TRUE(first.ReadThrough("event: foreground"));
 
     first.Send("SOFT2");
@@ -266,6 +267,78 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
     EXPECT_EQ(third.exitCode, 1) << third.err;
     EXPECT_NE(third.out.find("Sonnerie principale :"), std::string::npos);
 }
+
+// A second start while another screen runs: the main screen comes to the front where it is
+// shown; before it is (the first start), the screen in front stays there. Keys go where the
+// user sees them, and the screens left open end as usual.
+struct SecondStart {
+    const char* name;
+    bool firstStart;
+    std::vector<std::string> reach;  // the keys that open the screen
+    std::string shows;
+    std::string inFront;            // what shows after the second start
+    std::vector<std::string> then;  // keys that end the program from there
+    std::string folder;             // what Dossier holds at the end
+};
+
+void PrintTo(const SecondStart& start, std::ostream* out) {
+    *out << start.name;
+}
+
+const std::string kMainScreen = "Sonnerie principale :";
+const SecondStart kSecondStarts[] = {
+    {"Alert",
+     true,
+     {},
+     "Alerte!",
+     "Alerte!",
+     {"ACTION", "TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
+     "\\Sons\\"},
+    {"FirstStartSettings",
+     true,
+     {"ACTION"},
+     "Chercher",
+     "Chercher",
+     {"TYPE \\Sons\\", "SOFT1", "SOFT2", "4"},
+     "\\Sons\\"},
+    {"Settings",
+     false,
+     {"SOFT2", "2"},
+     "Chercher",
+     kMainScreen,
+     {"SOFT2", "4", "TYPE Sons", "SOFT1"},
+     "Sons"},
+    {"About", false, {"SOFT2", "3"}, "Version 1.0", kMainScreen, {"SOFT2", "4", "SOFT1"}, ""},
+};
+
+class SecondStartOver : public Program, public testing::WithParamInterface<SecondStart> {};
+
+TEST_P(SecondStartOver, LeavesTheKeysWhereTheUserSeesThem) {
+    const SecondStart& c = GetParam();
+    if (!c.firstStart)
+        Configured();
+    ProgramSession first(TAVONNE_PROGRAM);
+    for (const std::string& key : c.reach)
+        first.Send(key);
+    EXPECT_NE(first.Snap().find(c.shows), std::string::npos);
+
+    ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+    EXPECT_EQ(second.exitCode, 1) << second.err;
+    EXPECT_TRUE(first.ReadThrough("event: foreground"));
+    const std::string front = first.Snap();
+    EXPECT_NE(front.find(c.inFront), std::string::npos) << front;
+
+    for (const std::string& key : c.then)
+        first.Send(key);
+    EXPECT_EQ(first.Finish(), 1) << first.Errors();
+    EXPECT_EQ(first.Errors(), "");
+    EXPECT_EQ(Get(kApp, "Dossier"), c.folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachScreen, SecondStartOver, testing::ValuesIn(kSecondStarts),
+                         [](const testing::TestParamInfo<SecondStart>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
     Configured();
@@ -294,6 +367,16 @@ TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
     running->Send("SOFT2");
     running->Send("4");
     EXPECT_EQ(running->Finish(), 1);
+}
+
+// The stand-in's own statuses are apart from the program's 0 and 1, and each says why.
+TEST_F(Program, AnUnusableDeviceFolderIsReportedWithItsOwnStatus) {
+    fs::remove_all(device::Folder() / "run");
+    std::ofstream(device::Folder() / "run") << "not a folder";
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("cannot be used"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {

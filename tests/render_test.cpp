@@ -314,8 +314,8 @@ TEST_F(RenderTest, AnExpandedSpinnerShowsItsWholeListScrolledToTheHighlight) {
     EXPECT_EQ(rows[3], "│>Sonnerie 02                │");
     EXPECT_EQ(rows[15], "│ Sonnerie 14                │");
     EXPECT_EQ(rows[16], "└───────────────────────────▼┘");
-    // The soft keys do nothing while the list is open, and are not shown.
-    EXPECT_EQ(rows[17], "");
+    // While the list is open, the soft keys pick the entry or close the list.
+    EXPECT_EQ(rows[17], "OK                     Annuler");
 
     for (int i = 0; i < 27; ++i)
         keys::Press(keys::kDown);
@@ -350,6 +350,20 @@ TEST_F(RenderTest, AFieldScrollsSoThatTheCaretStaysInView) {
     for (int i = 0; i < 6; ++i)
         keys::Press(keys::kLeft);
     EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">[▏\\IPSM\\Application Data\\»");
+}
+
+// A field of a million characters draws as fast as a short one (a draw that went over the
+// whole text for each cell would not end within the test's timeout).
+TEST_F(RenderTest, AVeryLongFieldShowsItsEndOrTheCaretWithoutReadingItAll) {
+    HWND screen = Open(tests, IDD_FORM, IDR_PLAIN_BAR, u"Paramètres");
+    const std::u16string note = u"\U0001F3B5";  // two cells, two units
+    std::u16string folder = u"début" + std::u16string(1000000, u'x') + note + u"fin\\";
+    SetDlgItemTextW(screen, IDC_EDIT, folder.c_str());
+    EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">«xxxxxxxxxxxxxxxxx🎵fin\\▏]");
+    SendDlgItemMessageW(screen, IDC_EDIT, EM_SETSEL, 0, 2);
+    EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">[dé▏butxxxxxxxxxxxxxxxxxx»");
+    SendDlgItemMessageW(screen, IDC_EDIT, EM_SETSEL, 0, 500000);
+    EXPECT_EQ(RowsOf(render::DrawScreen())[3], ">«xxxxxxxx▏xxxxxxxxxxxxxxx»");
 }
 
 TEST_F(RenderTest, AMessageBoxFillsTheScreenWithItsTextWrapped) {
@@ -430,6 +444,13 @@ TEST_F(RenderTest, AnIconIsDrawnFromItsOwnPixels) {
         }
     }
     EXPECT_GT(drawnCells, 3);
+    // On a tile of its own, neither black nor white, so that it shows on any terminal.
+    for (int row = 2; row < 5; ++row) {
+        for (int column = 1; column < 7; ++column) {
+            const std::uint32_t tile = grid.At(column, row).background;
+            EXPECT_TRUE(tile != render::kNoColour && tile != 0 && tile != 0xFFFFFF) << tile;
+        }
+    }
 }
 
 TEST_F(RenderTest, ADialogThatIsNotFullScreenShowsAtItsPlaceWithItsCaption) {

@@ -4,6 +4,7 @@
 // of the input).
 #include <windows.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -143,6 +144,33 @@ TEST_F(ScriptFrontEndTest, EventsAndTheEndOfInputHaveLinesOfTheirOwn) {
               "event: launch\t\\Windows\\qhandler.exe\t\\IPSM\\Application Data\\Sounds\\"
               "Réveil.wav\n");
     EXPECT_EQ(Contents(errors), "tavonne: input ended while a screen is open\n");
+}
+
+// A folder name holding a line break cannot forge a line: its field is encoded on one line.
+TEST_F(ScriptFrontEndTest, AnEventFieldNeverHoldsALineEndOrATab) {
+    frontend::ScriptFrontEnd script(fds[0], output, errors);
+    script.Launched(u"\\Windows\\qhandler.exe", u"\\Sons\\\nevent: foreground\n\r\t100%\x7F.wav");
+    EXPECT_EQ(Contents(output),
+              "event: launch\t\\Windows\\qhandler.exe\t"
+              "\\Sons\\%0Aevent: foreground%0A%0D%09100%25%7F.wav\n");
+}
+
+// A line of many megabytes is read in time proportional to its length (under the test's
+// timeout only if so: a reader that searched the whole line again after each read of a few
+// kilobytes would not be), and the complaint quotes only its start.
+TEST_F(ScriptFrontEndTest, AVeryLongLineIsReadOnceAndQuotedShort) {
+    const int input = memfd_create("script", MFD_CLOEXEC);
+    ASSERT_GE(input, 0);
+    {
+        const std::string script = "é" + std::string(96 << 20, 'x') + "\nSOFT1\n";
+        ASSERT_EQ(write(input, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+    }
+    lseek(input, 0, SEEK_SET);
+    frontend::ScriptFrontEnd reader(input, output, errors);
+    EXPECT_EQ(reader.NextKey(), keys::kSoftKey1);
+    close(input);
+    EXPECT_EQ(Contents(errors),
+              "tavonne: line 1: unknown key \"é" + std::string(79, 'x') + "...\"\n");
 }
 
 // ---- Where the program's debug output goes, and its command line ----

@@ -151,16 +151,25 @@ TEST_F(WindowControlsTest, TheActionKeyOpensTheWholeListAndPicksFromIt) {
     EXPECT_EQ(CountCommands(IDOK, 0), 0);
 }
 
-TEST_F(WindowControlsTest, BackClosesTheWholeListUnchanged) {
-    SendDlgItemMessageW(dialog, IDC_WRAP_LIST, LB_SETCURSEL, 2, 0);
-    keys::Press(keys::kAction);
-    keys::Press(keys::kUp);
-    keys::Press(keys::kBack);
-    EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
-    EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), 2);
-    EXPECT_EQ(CountCommands(IDC_WRAP_LIST, LBN_SELCHANGE), 0);
-    EXPECT_EQ(CountCommands(IDCANCEL, 0), 0);
-    EXPECT_TRUE(IsWindow(dialog));
+// Back and the right soft key ("Annuler") close it unchanged; the left soft key ("OK") picks.
+TEST_F(WindowControlsTest, TheSoftKeysAndBackCloseTheWholeList) {
+    const struct {
+        keys::Key key;
+        int current;
+    } cases[] = {{keys::kBack, 2}, {keys::kSoftKey2, 2}, {keys::kSoftKey1, 1}};
+    for (const auto& c : cases) {
+        SendDlgItemMessageW(dialog, IDC_WRAP_LIST, LB_SETCURSEL, 2, 0);
+        received.clear();
+        keys::Press(keys::kAction);
+        keys::Press(keys::kUp);
+        keys::Press(c.key);
+        EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
+        EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), c.current);
+        EXPECT_EQ(CountCommands(IDC_WRAP_LIST, LBN_SELCHANGE), c.current == 2 ? 0 : 1);
+        EXPECT_EQ(CountCommands(IDCANCEL, 0), 0);
+        EXPECT_EQ(CountCommands(IDOK, 0), 0);
+        EXPECT_TRUE(IsWindow(dialog));
+    }
 }
 
 TEST_F(WindowControlsTest, ASpinnerWithoutExpandableLeavesTheActionKeyToTheDialog) {
@@ -218,6 +227,51 @@ TEST_F(WindowControlsTest, ABackspaceDeletesTheCharacterBeforeTheCaret) {
     SendMessageW(edit, WM_CHAR, VK_BACK, 1);
     EXPECT_EQ(EditText(), u"b");
     EXPECT_EQ(Caret(), 0u);
+}
+
+// A character outside the BMP is two UTF-16 units: every edit takes or leaves it whole.
+TEST_F(WindowControlsTest, ACharacterOutsideTheBmpIsNeverCutInTwo) {
+    const std::u16string note = u"\U0001F3B5";  // one character, two units
+    HWND edit = GetDlgItem(dialog, IDC_EDIT);
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::u16string text;
+        std::size_t caret;
+    };
+    const Case cases[] = {
+        {"Back after it", [&] { SendMessageW(edit, WM_CHAR, VK_BACK, 1); }, u"a", 1},
+        {"Left then Delete",
+         [&] {
+             keys::Press(keys::kLeft);
+             SendMessageW(edit, WM_KEYDOWN, VK_DELETE, 1);
+         },
+         u"a", 1},
+        {"Left", [&] { keys::Press(keys::kLeft); }, u"a" + note, 1},
+        {"Home, Right, Right",
+         [&] {
+             SendMessageW(edit, WM_KEYDOWN, VK_HOME, 1);
+             keys::Press(keys::kRight);
+             keys::Press(keys::kRight);
+         },
+         u"a" + note, 3},
+        {"a selection that ends inside it", [&] { SendMessageW(edit, EM_SETSEL, 0, 2); },
+         u"a" + note, 3},
+        {"a limit that falls inside it",
+         [&] {
+             SendMessageW(edit, EM_LIMITTEXT, 4, 0);
+             SendMessageW(edit, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(note.c_str()));
+         },
+         u"a" + note, 3},
+    };
+    for (const Case& c : cases) {
+        SendMessageW(edit, EM_LIMITTEXT, 0, 0);
+        SetWindowTextW(edit, (u"a" + note).c_str());
+        FocusEdit();
+        c.act();
+        EXPECT_EQ(EditText(), c.text) << c.what;
+        EXPECT_EQ(Caret(), c.caret) << c.what;
+    }
 }
 
 TEST_F(WindowControlsTest, NewTextPutsTheCaretAtItsEnd) {

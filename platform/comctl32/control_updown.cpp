@@ -70,7 +70,8 @@ void Collapse(HWND upDown, bool pick) {
 }
 
 // Keys while the list is open whole: up and down move the highlight (stopping at the ends),
-// action picks the highlighted entry, Back closes the list unchanged.
+// action or the left soft key ("OK") picks the highlighted entry, Back or the right soft key
+// ("Annuler") closes the list unchanged.
 void ExpandedKey(HWND upDown, WPARAM key) {
     auto* state = wm::MutableStateOf<wm::UpDownState>(upDown);
     const auto* list = wm::StateOf<wm::ListBoxState>(state->buddy);
@@ -89,9 +90,11 @@ void ExpandedKey(HWND upDown, WPARAM key) {
                 ++state->highlighted;
             break;
         case VK_RETURN:
+        case VK_TSOFT1:
             Collapse(upDown, state->highlighted >= 0 && state->highlighted < count);
             break;
         case VK_ESCAPE:
+        case VK_TSOFT2:
             Collapse(upDown, false);
             break;
         default:

@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "device/device_folder.h"
+#include "platform/kernel32/mutex.h"
 #include "platform/kernel32/mutex_table.h"
 #include "base/text.h"
 
@@ -199,3 +200,24 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
     table.handles.erase(it);
     return TRUE;
 }
+
+namespace platform {
+
+bool NamedMutexSharedWithAnotherProcess() {
+    MutexTable& table = TableForUse();
+    std::lock_guard lock(table.mutex);
+    for (const auto& [name, known] : table.names) {
+        const std::shared_ptr<MutexObject> object = known.lock();
+        if (!object || object->fd.Get() < 0)
+            continue;
+        // Asks which lock would stop a write lock: only other processes' locks count.
+        struct flock probe = {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        if (fcntl(object->fd.Get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace platform

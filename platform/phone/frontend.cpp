@@ -43,15 +43,20 @@ std::optional<uint64_t> FindLocal(std::u16string_view title) {
     return std::nullopt;
 }
 
+bool broughtAnotherForward = false;
+
 // What this copy does when another one asks it to come to the front.
 std::function<void()> foregroundHandler;
 
-// Listens for other copies unless one already does. Copies started together race for the
-// channel, and the copy that wins may be one that is about to end (it found the first copy's
-// mutex): the loser therefore tries again while it waits for input.
+// Listens for other copies unless one already does. Only a copy with windows listens: a copy
+// that is about to end (it found the running copy's mutex) never takes the channel from the
+// copy that the others are looking for. A copy that finds the channel taken (by a copy that is
+// ending) tries again while it waits for input.
 bool TryListen() {
     if (peer::ListenFd() >= 0)
         return true;
+    if (wm::TopLevelWindows().empty())
+        return false;
     return peer::Listen(FindLocal, [](uint64_t id) {
         HWND window = HandleOf(id);
         if (wm::Find(window) == nullptr)
@@ -63,16 +68,19 @@ bool TryListen() {
 }
 
 // Answers other copies on this device, and lets this copy reach theirs through FindWindowW and
-// SetForegroundWindow. Only one copy listens: the first one started.
+// SetForegroundWindow. Only one copy listens: the first one with windows.
 void ConnectPeers(std::function<void()> onForeground) {
     foregroundHandler = std::move(onForeground);
-    TryListen();
     wm::SetRemoteWindows({
         [](std::u16string_view, std::u16string_view title) -> HWND {
             std::optional<uint64_t> id = peer::FindRemote(title);
             return id ? HandleOf(*id) : nullptr;
         },
-        [](HWND window) { return peer::ForegroundRemote(reinterpret_cast<uintptr_t>(window)); },
+        [](HWND window) {
+            const bool brought = peer::ForegroundRemote(reinterpret_cast<uintptr_t>(window));
+            broughtAnotherForward = broughtAnotherForward || brought;
+            return brought;
+        },
     });
 }
 
@@ -122,6 +130,10 @@ bool Start(Kind kind) {
 void Stop() {
     terminal::Stop();
     std::fflush(stdout);
+}
+
+bool BroughtAnotherCopyForward() {
+    return broughtAnotherForward;
 }
 
 std::u16string CommandLine(int argc, char** argv) {

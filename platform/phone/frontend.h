@@ -11,6 +11,11 @@ enum class Kind {
     Terminal,  // the phone screen in the terminal, driven by the keyboard
 };
 
+// Exit statuses of the stand-in itself, apart from the program's own 0 and 1 (and 2, the end of
+// a script while a screen is open, keys::kInputExhaustedExitCode).
+inline constexpr int kDeviceUnusableExitCode = 3;    // the device folder cannot be used
+inline constexpr int kTerminalUnusableExitCode = 4;  // the terminal cannot be used
+
 // Terminal when standard input is a terminal, Script otherwise.
 Kind Choose();
 
@@ -28,6 +33,9 @@ bool Start(Kind kind);
 // Ends the front end: the terminal gets its own modes back. Safe to call more than once; it also
 // runs at exit.
 void Stop();
+
+// Whether this copy brought another copy's window to the front (it found one running).
+bool BroughtAnotherCopyForward();
 
 // The command line WinMain receives: the arguments after the program's name, separated by
 // blanks, each with blanks or quotes in it quoted as Windows programs expect.

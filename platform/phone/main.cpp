@@ -1,23 +1,53 @@
 // The program's entry on Linux: prepares the phone, chooses the front end, and runs WinMain.
 #include <windows.h>
 
-#include <cstdio>
-#include <string>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "device/device_folder.h"
 #include "device/provision.h"
 #include "platform/phone/frontend.h"
 
+namespace {
+
+// What keeps the device folder from being used, or nothing: it must be prepared, and its run/
+// folder (where the program's mutex lives) must exist and take new files.
+std::string DeviceProblem() {
+    if (!device::ProvisionOnce())
+        return "it cannot be prepared";
+    const std::filesystem::path run = device::Folder() / "run";
+    std::error_code error;
+    std::filesystem::create_directories(run, error);
+    if (!error && access(run.c_str(), W_OK | X_OK) != 0)
+        error.assign(errno, std::generic_category());
+    if (error)
+        return run.string() + ": " + error.message();
+    return "";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     frontend::Kind kind = frontend::Choose();
-    if (!device::ProvisionOnce()) {
-        std::fputs("tavonne: the device folder cannot be prepared\n", stderr);
-        return 1;
+    if (const std::string problem = DeviceProblem(); !problem.empty()) {
+        std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
+                     device::Folder().c_str(), problem.c_str());
+        return frontend::kDeviceUnusableExitCode;
     }
     frontend::SetUpDebugOutput(kind);
     if (!frontend::Start(kind))
-        return 1;
+        return frontend::kTerminalUnusableExitCode;
     std::u16string commandLine = frontend::CommandLine(argc, argv);
     int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine.data(), SW_SHOW);
     frontend::Stop();
+    if (frontend::BroughtAnotherCopyForward())
+        std::fputs("tavonne: Tavonne already runs on this phone; it was brought to the front\n",
+                   stderr);
     return result;
 }

@@ -16,17 +16,21 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "device/device_folder.h"
 #include "base/text.h"
+#include "platform/kernel32/mutex.h"
 
 namespace peer {
 
 namespace {
 
-// How long a client waits for the whole answer, and a listener for the whole request.
-constexpr std::chrono::milliseconds kAnswerTimeout{500};
+// How long a client keeps trying for an answer, and a listener waits for the whole request.
+constexpr std::chrono::milliseconds kAnswerTimeout{5000};
 constexpr std::chrono::milliseconds kRequestTimeout{100};
+// The longest pause between two tries of a client.
+constexpr std::chrono::milliseconds kLongestPause{64};
 constexpr size_t kMaxLine = 4096;
 
 class UniqueFd {
@@ -232,25 +236,58 @@ void Serve(int connection) {
     WriteAll(connection, Answer(request) + "\n", Clock::now() + kRequestTimeout);
 }
 
-// Sends one request to the device's listener and returns its answer line.
-std::optional<std::string> Ask(const std::string& request) {
-    if (listener.fd.Get() >= 0)
-        return std::nullopt;
+// What one try at a request came to.
+struct Reply {
+    enum class Kind {
+        Answered,  // the answer line
+        Busy,      // the listener's queue is full: it is there, but cannot take one more yet
+        Nobody,    // no process listens, or the listener went away before it answered
+    };
+    Kind kind = Kind::Nobody;
+    std::string line;
+};
+
+Reply TryAsk(const std::string& request, Clock::time_point deadline) {
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.Get() < 0)
-        return std::nullopt;
+        return {};
     const Address address = DeviceAddress();
     // A Unix-domain connect never waits: it is queued, refused, or EAGAIN when the queue is full.
     if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
-            0 ||
-        !SameUser(fd.Get())) {
-        return std::nullopt;
+        0) {
+        return {errno == EAGAIN ? Reply::Kind::Busy : Reply::Kind::Nobody, {}};
     }
-    const Clock::time_point deadline = Clock::now() + kAnswerTimeout;
-    std::string answer;
-    if (!WriteAll(fd.Get(), request + "\n", deadline) || !ReadLine(fd.Get(), deadline, answer))
+    Reply reply;
+    if (SameUser(fd.Get()) && WriteAll(fd.Get(), request + "\n", deadline) &&
+        ReadLine(fd.Get(), deadline, reply.line)) {
+        reply.kind = Reply::Kind::Answered;
+    }
+    return reply;
+}
+
+// Sends one request to the device's listener and returns its answer line. It tries again, more
+// and more slowly, while the listener is there but busy, and while `final` rejects the answer or
+// nobody answers but the running copy may still be starting (see
+// NamedMutexSharedWithAnotherProcess); never past a few seconds.
+std::optional<std::string> Ask(const std::string& request,
+                               bool (*final)(const std::string& answer)) {
+    if (listener.fd.Get() >= 0)
         return std::nullopt;
-    return answer;
+    const Clock::time_point deadline = Clock::now() + kAnswerTimeout;
+    std::chrono::milliseconds pause{1};
+    while (true) {
+        const Reply reply = TryAsk(request, deadline);
+        const bool done = reply.kind == Reply::Kind::Answered && final(reply.line);
+        const bool again = !done && (reply.kind == Reply::Kind::Busy ||
+                                     platform::NamedMutexSharedWithAnotherProcess());
+        if (!again || Clock::now() + pause >= deadline) {
+            if (reply.kind != Reply::Kind::Answered)
+                return std::nullopt;
+            return reply.line;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, kLongestPause);
+    }
 }
 
 }  // namespace
@@ -265,7 +302,7 @@ bool Listen(FindFunction find, ForegroundFunction foreground) {
         const Address address = DeviceAddress();
         if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
                 0 ||
-            listen(fd.Get(), 16) != 0) {
+            listen(fd.Get(), SOMAXCONN) != 0) {
             return false;
         }
         listener.fd = std::move(fd);
@@ -297,14 +334,17 @@ void StopListening() {
 }
 
 std::optional<uint64_t> FindRemote(std::u16string_view title) {
-    const std::optional<std::string> answer = Ask("FIND " + EscapeTitle(title));
+    // NONE may come from a copy that has not made its windows yet.
+    const std::optional<std::string> answer =
+        Ask("FIND " + EscapeTitle(title), [](const std::string& line) { return line != "NONE"; });
     if (!answer || *answer == "NONE")
         return std::nullopt;
     return ParseId(*answer);
 }
 
 bool ForegroundRemote(uint64_t id) {
-    const std::optional<std::string> answer = Ask("FOREGROUND " + std::to_string(id));
+    const std::optional<std::string> answer =
+        Ask("FOREGROUND " + std::to_string(id), [](const std::string&) { return true; });
     return answer && *answer == "OK";
 }
 

@@ -26,8 +26,10 @@ int ListenFd();
 void HandlePending();
 void StopListening();
 
-// Asks the listening process of this device for its window of that title. Empty when no process
-// listens, when it has no such window, when it does not answer in time (well under a second), and
+// Asks the listening process of this device for its window of that title. A full queue of
+// requests is waited out, and so are "no listener" and "no such window" while another process
+// shares a named mutex with this one (the running copy may still be starting). Empty when no
+// process listens, when it has no such window, when it does not answer within a few seconds, and
 // when this process is itself the listener (its windows are local).
 std::optional<uint64_t> FindRemote(std::u16string_view title);
 // Asks the listening process to bring the window of that id to the front; true when it did.

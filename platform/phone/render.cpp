@@ -26,6 +26,7 @@ constexpr char16_t kRightArrow = u'▶';
 constexpr char16_t kMenuSign = u'▲';
 constexpr char16_t kCaret = u'▏';
 constexpr char16_t kFocusMark = u'>';
+constexpr std::uint32_t kIconBackdrop = 0x800080;  // purple: far from black, white and grey
 
 // ---- Text ----
 
@@ -353,22 +354,23 @@ void DrawIcon(Grid& grid, const wm::Window& window, const Box& box) {
             return std::nullopt;
         return picture.pixels[static_cast<std::size_t>(y) * picture.width + x];
     };
+    // The icon stands on a tile of its own colour, so that its black and its white both show
+    // whatever the terminal's own background.
     for (int row = 0; row < rows; ++row) {
         for (int x = 0; x < width; ++x) {
             auto top = pixel(x, 2 * row);
             auto bottom = pixel(x, 2 * row + 1);
-            if (!top && !bottom)
-                continue;
+            Cell cell;
+            cell.background = kIconBackdrop;
             // A cell with both pixels shown is drawn whole, in the upper one's colour, so that
             // the shape reads right without colours too.
-            Cell cell;
             if (top && bottom) {
                 cell.ch = U'█';
                 cell.foreground = *top;
             } else if (top) {
                 cell.ch = U'▀';
                 cell.foreground = *top;
-            } else {
+            } else if (bottom) {
                 cell.ch = U'▄';
                 cell.foreground = *bottom;
             }
@@ -408,45 +410,88 @@ void DrawPlainList(Grid& grid, const wm::ListBoxState& list, const Box& box) {
 
 // ---- Edit fields ----
 
+// Where the code point after or before `at` in UTF-16 text ends; a lone surrogate is one.
+std::size_t NextPoint(std::u16string_view text, std::size_t at) {
+    bool pair = at + 1 < text.size() && text[at] >= 0xD800 && text[at] <= 0xDBFF &&
+                text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF;
+    return at + (pair ? 2 : 1);
+}
+std::size_t PreviousPoint(std::u16string_view text, std::size_t at) {
+    bool pair = at >= 2 && text[at - 2] >= 0xD800 && text[at - 2] <= 0xDBFF &&
+                text[at - 1] >= 0xDC00 && text[at - 1] <= 0xDFFF;
+    return at - (pair ? 2 : 1);
+}
+int CellsOf(std::u16string_view text, std::size_t from, std::size_t to) {
+    return Width(CodePoints(text.substr(from, to - from)));
+}
+
 // An edit field: its text between brackets (with WS_BORDER), the caret shown while it has the
 // focus. With more text than room it scrolls so that the caret stays in view (ES_AUTOHSCROLL);
-// « and » take the brackets' places where text lies beyond.
+// « and » take the brackets' places where text lies beyond. Only the text that shows is looked
+// at, so a long text costs no more to draw than a short one.
 void DrawEdit(Grid& grid, const wm::Window& window, const wm::EditState& edit, const Box& box,
               bool focused) {
     bool border = (window.style & WS_BORDER) != 0;
     int inner = box.Width() - (border ? 2 : 0);
     if (inner <= 0)
         return;
-    std::u16string text = window.text;
+    std::u16string stars;
     if (window.style & ES_PASSWORD)
-        text.assign(text.size(), u'*');
+        stars.assign(window.text.size(), u'*');
+    std::u16string_view text = (window.style & ES_PASSWORD) ? stars : window.text;
     std::size_t caret = std::min(edit.caret, text.size());
-    std::u32string before = CodePoints(std::u16string_view(text).substr(0, caret));
-    std::u32string shown = before;
-    if (focused)
-        shown.push_back(kCaret);
-    std::size_t caretIndex = before.size();
-    shown += CodePoints(std::u16string_view(text).substr(caret));
+    // The caret mark takes one cell just before the text at the caret.
+    auto markAt = [&](std::size_t at) { return focused && at == caret ? 1 : 0; };
 
-    // The first code point shown: the most of the end that fits or, when the caret lies before
+    // Where the text shown starts: the most of its end that fits or, when the caret lies before
     // that, the caret a third of the way in.
-    std::size_t first = 0;
-    while (first < shown.size() && Width(std::u32string_view(shown).substr(first)) > inner)
-        ++first;
-    if (focused && caretIndex < first)
-        first = caretIndex - std::min<std::size_t>(caretIndex, inner / 3);
+    std::size_t first = text.size();
+    int used = markAt(first);
+    while (first > 0) {
+        std::size_t previous = PreviousPoint(text, first);
+        int cells = CellsOf(text, previous, first) + markAt(previous);
+        if (used + cells > inner)
+            break;
+        used += cells;
+        first = previous;
+    }
+    if (focused && caret < first) {
+        first = caret;
+        for (int i = 0; i < inner / 3 && first > 0; ++i)
+            first = PreviousPoint(text, first);
+    }
+    std::u16string shown;
     std::size_t last = first;
-    int used = 0;
-    while (last < shown.size() && used + WidthOf(Shown(shown[last])) <= inner)
-        used += WidthOf(Shown(shown[last++]));
+    used = 0;
+    bool more = false;
+    while (true) {
+        if (markAt(last)) {
+            if (used + 1 > inner) {
+                more = true;
+                break;
+            }
+            shown.push_back(kCaret);
+            ++used;
+        }
+        if (last >= text.size())
+            break;
+        std::size_t next = NextPoint(text, last);
+        int cells = CellsOf(text, last, next);
+        if (used + cells > inner) {
+            more = true;
+            break;
+        }
+        shown.append(text.substr(last, next - last));
+        used += cells;
+        last = next;
+    }
 
     int textLeft = box.left + (border ? 1 : 0);
-    grid.Put(textLeft, box.top, ToUtf16(std::u32string_view(shown).substr(first, last - first)),
-             kUnderline, textLeft + inner);
+    grid.Put(textLeft, box.top, shown, kUnderline, textLeft + inner);
     grid.AddAttributes(textLeft, box.top, textLeft + inner, kUnderline);
     if (border) {
         grid.Put(box.left, box.top, first > 0 ? u"«" : u"[");
-        grid.Put(box.right - 1, box.top, last < shown.size() ? u"»" : u"]");
+        grid.Put(box.right - 1, box.top, more ? u"»" : u"]");
     } else if (first > 0) {
         grid.Put(textLeft, box.top, u"«");
     }
@@ -872,9 +917,9 @@ Grid DrawScreen() {
     HWND expanded = wm::ExpandedSpinner();
     bool listOpen = expanded != nullptr && wm::TopLevelOf(expanded) == screen;
     if (listOpen) {
-        // The open list takes every key: the soft keys do nothing meanwhile.
+        // The open list takes every key; its soft keys pick the entry or close it unchanged.
         DrawExpandedList(grid, expanded);
-        DrawSoftKeys(grid, u"", u"");
+        DrawSoftKeys(grid, u"OK", u"Annuler");
     } else if (bar != nullptr && IsWindowVisible(menuBar)) {
         DrawSoftKeys(grid, SoftKeyLabel(*bar, 0), SoftKeyLabel(*bar, 1));
         if (bar->popup && wm::OpenPopupMenu() == menuBar)

@@ -30,6 +30,37 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// A field of an event line, kept on its line: '%' and every control character (a tab, a line
+// feed, a carriage return, ...) are written as '%' and two hex digits, as in a URL.
+std::string EventField(std::u16string_view field) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (char c : text::ToUtf8(field)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '%' || byte < 0x20 || byte == 0x7F) {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0xF];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
+// The start of a line for a message: at most this many characters, never half of one.
+constexpr std::size_t kQuotedCharacters = 80;
+std::string_view Quoted(std::string_view line) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        // Each UTF-8 character starts with a byte that is not a continuation byte.
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 &&
+            ++characters > kQuotedCharacters)
+            return line.substr(0, i);
+    }
+    return line;
+}
+
 }  // namespace
 
 ScriptLine ParseScriptLine(std::string_view line) {
@@ -75,8 +106,11 @@ ScriptFrontEnd::ScriptFrontEnd(int input, std::FILE* output, std::FILE* errors)
 
 std::optional<std::string> ScriptFrontEnd::ReadLine() {
     while (true) {
-        std::size_t end = buffer_.find('\n');
+        // Only what came since the last look is searched, so a long line costs its length once.
+        std::size_t end = buffer_.find('\n', searched_);
+        searched_ = buffer_.size();
         if (end != std::string::npos || (ended_ && !buffer_.empty())) {
+            searched_ = 0;
             std::string line = buffer_.substr(0, end);
             buffer_.erase(0, end == std::string::npos ? buffer_.size() : end + 1);
             if (!line.empty() && line.back() == '\r')
@@ -120,8 +154,10 @@ std::optional<keys::Key> ScriptFrontEnd::NextKey() {
                 Snap();
                 break;
             case ScriptLine::Kind::Unknown:
-                std::fprintf(errors_, "tavonne: line %d: unknown key \"%s\"\n", lineNumber_,
-                             line->c_str());
+                const std::string_view quoted = Quoted(*line);
+                std::fprintf(errors_, "tavonne: line %d: unknown key \"%.*s%s\"\n", lineNumber_,
+                             static_cast<int>(quoted.size()), quoted.data(),
+                             quoted.size() < line->size() ? "..." : "");
                 std::fflush(errors_);
                 break;
         }
@@ -139,8 +175,7 @@ void ScriptFrontEnd::Foreground() {
 }
 
 void ScriptFrontEnd::Launched(std::u16string_view file, std::u16string_view parameters) {
-    std::string line =
-        "event: launch\t" + text::ToUtf8(file) + "\t" + text::ToUtf8(parameters) + "\n";
+    std::string line = "event: launch\t" + EventField(file) + "\t" + EventField(parameters) + "\n";
     std::fwrite(line.data(), 1, line.size(), output_);
     std::fflush(output_);
 }

@@ -42,7 +42,8 @@ class ScriptFrontEnd {
     void ReportInputEnded();
     // Another copy has brought this one to the front.
     void Foreground();
-    // A program has been launched.
+    // A program has been launched: "event: launch", the program and its parameters, separated
+    // by tabs; '%' and control characters in them are written as '%' and two hex digits.
     void Launched(std::u16string_view file, std::u16string_view parameters);
     // Prints the screen: each row in UTF-8 without its trailing blanks, then "----".
     void Snap();
@@ -55,6 +56,7 @@ class ScriptFrontEnd {
     std::FILE* output_;
     std::FILE* errors_;
     std::string buffer_;
+    std::size_t searched_ = 0;  // the start of buffer_ already known to hold no line end
     bool ended_ = false;
     int lineNumber_ = 0;
     std::deque<keys::Key> pending_;  // what the last TYPE has still to type

@@ -99,17 +99,19 @@ void ChooseLocale() {
         std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-// The nearest of the terminal's eight colours.
+// The nearest of the terminal's eight colours, or of sixteen, which add a grey (bright black).
 short NearestColour(std::uint32_t rgb) {
     static constexpr std::pair<short, std::uint32_t> kColours[] = {
         {COLOR_BLACK, 0x000000},  {COLOR_RED, 0xCD0000},   {COLOR_GREEN, 0x00CD00},
         {COLOR_YELLOW, 0xCDCD00}, {COLOR_BLUE, 0x0000EE},  {COLOR_MAGENTA, 0xCD00CD},
-        {COLOR_CYAN, 0x00CDCD},   {COLOR_WHITE, 0xE5E5E5},
+        {COLOR_CYAN, 0x00CDCD},   {COLOR_WHITE, 0xE5E5E5}, {8, 0x7F7F7F},
     };
     auto channel = [](std::uint32_t c, int shift) { return static_cast<int>(c >> shift & 0xFF); };
     short best = COLOR_WHITE;
     long bestDistance = -1;
     for (auto [colour, value] : kColours) {
+        if (colour >= COLORS)
+            continue;
         long distance = 0;
         for (int shift : {16, 8, 0}) {
             long d = channel(rgb, shift) - channel(value, shift);
@@ -160,12 +162,34 @@ void PutCharacter(int row, int column, const wchar_t* characters, attr_t attribu
         mvwadd_wch(stdscr, row, column, &cell);
 }
 
+// In place of a phone that would not fit: how big the terminal must be, until it is.
+void PaintTooSmall(int columns, int rows) {
+    const std::wstring lines[] = {
+        L"Terminal trop petit",
+        L"Il faut au moins",
+        std::to_wstring(columns) + L" colonnes × " + std::to_wstring(rows) + L" lignes",
+        L"(ici " + std::to_wstring(COLS) + L" × " + std::to_wstring(LINES) + L")",
+    };
+    const int count = static_cast<int>(std::size(lines));
+    for (int i = 0; i < count; ++i) {
+        const int width = static_cast<int>(lines[i].size());
+        mvwaddnwstr(stdscr, std::max(0, (LINES - count) / 2) + i, std::max(0, (COLS - width) / 2),
+                    lines[i].c_str(), COLS);
+    }
+}
+
 // The phone screen in a frame at the middle of the terminal, the key help below it.
 void Paint() {
     render::Grid grid = render::DrawScreen();
     werase(stdscr);
     int frameWidth = grid.Columns() + 2;
     int frameHeight = grid.Rows() + 2;
+    if (COLS < frameWidth || LINES < frameHeight) {
+        PaintTooSmall(frameWidth, frameHeight);
+        wnoutrefresh(stdscr);
+        doupdate();
+        return;
+    }
     int top = std::max(0, (LINES - frameHeight - 1) / 2);
     int left = std::max(0, (COLS - frameWidth) / 2);
 

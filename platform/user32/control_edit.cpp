@@ -15,6 +15,27 @@ wm::EditState& StateOf(HWND window) {
     return *wm::MutableStateOf<wm::EditState>(window);
 }
 
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Whether `at` falls between the two halves of a character outside the BMP: the caret never
+// stands there, and no edit cuts such a character in two.
+bool SplitsPair(std::u16string_view text, std::size_t at) {
+    return at > 0 && at < text.size() && IsHighSurrogate(text[at - 1]) && IsLowSurrogate(text[at]);
+}
+
+// The units of the character before or after `at`: two for a surrogate pair, else one.
+std::size_t UnitsBefore(std::u16string_view text, std::size_t at) {
+    return at >= 2 && SplitsPair(text, at - 1) ? 2 : 1;
+}
+std::size_t UnitsAfter(std::u16string_view text, std::size_t at) {
+    return SplitsPair(text, at + 1) ? 2 : 1;
+}
+
 void Changed(HWND window) {
     wm::NotifyParent(window, EN_UPDATE);
     wm::NotifyParent(window, EN_CHANGE);
@@ -25,6 +46,8 @@ void InsertAtCaret(HWND window, std::u16string_view text) {
     wm::EditState& edit = StateOf(window);
     std::size_t room = edit.limit > self->text.size() ? edit.limit - self->text.size() : 0;
     std::u16string_view accepted = text.substr(0, room);
+    if (SplitsPair(text, accepted.size()))
+        accepted.remove_suffix(1);
     self->text.insert(edit.caret, accepted);
     edit.caret += accepted.size();
     if (accepted.size() < text.size())
@@ -39,8 +62,9 @@ void TypeCharacter(HWND window, char16_t c) {
     if (c == VK_BACK) {
         if (edit.caret == 0)
             return;
-        self->text.erase(edit.caret - 1, 1);
-        --edit.caret;
+        const std::size_t units = UnitsBefore(self->text, edit.caret);
+        self->text.erase(edit.caret - units, units);
+        edit.caret -= units;
         Changed(window);
         return;
     }
@@ -83,10 +107,12 @@ LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             wm::EditState& edit = StateOf(window);
             switch (wParam) {
                 case VK_LEFT:
-                    edit.caret = edit.caret > 0 ? edit.caret - 1 : 0;
+                    if (edit.caret > 0)
+                        edit.caret -= UnitsBefore(self->text, edit.caret);
                     break;
                 case VK_RIGHT:
-                    edit.caret = std::min(edit.caret + 1, self->text.size());
+                    if (edit.caret < self->text.size())
+                        edit.caret += UnitsAfter(self->text, edit.caret);
                     break;
                 case VK_HOME:
                     edit.caret = 0;
@@ -96,7 +122,7 @@ LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
                     break;
                 case VK_DELETE:
                     if (!(self->style & ES_READONLY) && edit.caret < self->text.size()) {
-                        self->text.erase(edit.caret, 1);
+                        self->text.erase(edit.caret, UnitsAfter(self->text, edit.caret));
                         Changed(window);
                     }
                     break;
@@ -133,10 +159,10 @@ LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             // leaves it where it is.
             if (static_cast<int>(wParam) == -1)
                 return 0;
-            std::size_t length = wm::Find(window)->text.size();
+            const std::u16string& text = wm::Find(window)->text;
             auto end = static_cast<LONG_PTR>(lParam);
-            StateOf(window).caret =
-                end < 0 ? length : std::min(static_cast<std::size_t>(end), length);
+            std::size_t caret = end < 0 ? text.size() : std::min<std::size_t>(end, text.size());
+            StateOf(window).caret = SplitsPair(text, caret) ? caret + 1 : caret;
             return 0;
         }
         case EM_REPLACESEL:

@@ -698,6 +698,32 @@ extern "C" HWND WINAPI GetActiveWindow(void) {
     return Sys().foreground;
 }
 
+namespace {
+
+// The window that comes forward for `topLevel`: a window that a modal dialog or message box has
+// disabled hands the foreground on to that pop-up (its last active one, the frontmost window it
+// owns that can be active), as the phone's shell does, so keys go where the user sees them.
+HWND LastActivePopup(HWND topLevel) {
+    for (const Window* window = Lookup(topLevel); window != nullptr && !window->Enabled();) {
+        const Window* popup = nullptr;
+        for (HWND candidate : Sys().topLevels) {
+            const Window* owned = Lookup(candidate);
+            if (owned != nullptr && owned->owner == window->handle && !owned->destroying &&
+                !(owned->exStyle & WS_EX_NOACTIVATE)) {
+                popup = owned;
+                break;
+            }
+        }
+        if (popup == nullptr)
+            break;
+        topLevel = popup->handle;
+        window = popup;
+    }
+    return topLevel;
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI SetForegroundWindow(HWND hWnd) {
     if (Lookup(hWnd) == nullptr) {
         auto& remote = Sys().remote;
@@ -707,7 +733,13 @@ extern "C" BOOL WINAPI SetForegroundWindow(HWND hWnd) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    wm::Activate(wm::TopLevelOf(hWnd));
+    HWND target = LastActivePopup(wm::TopLevelOf(hWnd));
+    // A window not shown yet (a screen still in its initialisation) does not take the keys from
+    // the one the user sees.
+    const Window* front = Lookup(Sys().foreground);
+    if (!Lookup(target)->Visible() && front != nullptr && front->Visible())
+        target = front->handle;
+    wm::Activate(target);
     return TRUE;
 }
 
