@@ -128,6 +128,7 @@ std::unique_ptr<Database> database;
 // its debug line is written once.
 LONG failure = ERROR_SUCCESS;
 std::atomic<uint64_t> generation{1};
+bool shareReads = false;
 std::function<void()> beforeCommitHook;
 
 std::string FileName() {
@@ -244,6 +245,12 @@ class Query {
     sqlite3_stmt* statement_;
 };
 
+// Ends the read transaction that reads share, if one is open; it changed nothing.
+void EndSharedRead() {
+    if (database && !sqlite3_get_autocommit(database->db))
+        sqlite3_exec(database->db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
 // A write transaction; rolled back unless committed.
 class Transaction {
   public:
@@ -256,6 +263,7 @@ class Transaction {
     Transaction& operator=(const Transaction&) = delete;
 
     LONG Begin() {
+        EndSharedRead();
         const LONG result = Query(kBegin).Run();
         open_ = result == ERROR_SUCCESS;
         return result;
@@ -384,6 +392,10 @@ LONG OpenLocked() {
     if (database)
         return ERROR_SUCCESS;
 
+    // The registry is a few pages: no page-cache memory is set aside for it up front, where each
+    // fresh page would cost a fault. Before SQLite's first use only, so it may refuse later.
+    [[maybe_unused]] static const int pageCache =
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(RegistryFile(), error))) {
         failure = CreateDatabase();
@@ -536,6 +548,17 @@ LONG WithDatabase(Operation operation) {
     return result == ERROR_SUCCESS ? operation() : result;
 }
 
+// The same for an operation that only reads: while reads are shared, it joins the open read
+// transaction or opens one, so a run of reads locks and checks the file once.
+template <typename Operation>
+LONG Reading(Operation operation) {
+    return WithDatabase([&] {
+        if (shareReads && sqlite3_get_autocommit(database->db))
+            sqlite3_exec(database->db, "BEGIN", nullptr, nullptr, nullptr);
+        return operation();
+    });
+}
+
 }  // namespace
 
 LONG Open() {
@@ -553,11 +576,11 @@ uint64_t Generation() {
 }
 
 LONG CheckKey(KeyId key) {
-    return WithDatabase([&] { return KeyExists(key); });
+    return Reading([&] { return KeyExists(key); });
 }
 
 LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(from);
         KeyId current = from;
         for (size_t i = 0; result == ERROR_SUCCESS && i < path.size(); ++i)
@@ -569,6 +592,11 @@ LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found) 
 }
 
 LONG CreateKey(KeyId from, const std::vector<std::u16string>& path, KeyId& key, bool& created) {
+    // A key that is there already needs only a read.
+    if (FindKey(from, path, key) == ERROR_SUCCESS) {
+        created = false;
+        return LONG{ERROR_SUCCESS};
+    }
     return WithDatabase([&] {
         Transaction transaction;
         LONG result = transaction.Begin();
@@ -626,7 +654,7 @@ LONG ClearKey(KeyId key) {
 }
 
 LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(key);
         if (result != ERROR_SUCCESS)
             return result;
@@ -643,7 +671,7 @@ LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite)
 }
 
 LONG ValueAt(KeyId key, DWORD index, Value& value) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(key);
         if (result != ERROR_SUCCESS)
             return result;
@@ -654,7 +682,7 @@ LONG ValueAt(KeyId key, DWORD index, Value& value) {
 }
 
 LONG GetValue(KeyId key, std::u16string_view name, Value& value) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(key);
         if (result != ERROR_SUCCESS)
             return result;
@@ -693,6 +721,18 @@ LONG DeleteValue(KeyId key, std::u16string_view name) {
         result = Touch(key);
         return result == ERROR_SUCCESS ? transaction.Commit() : result;
     });
+}
+
+void ShareReads(bool on) {
+    std::lock_guard lock(storeMutex);
+    shareReads = on;
+    if (!on)
+        EndSharedRead();
+}
+
+void EndReads() {
+    std::lock_guard lock(storeMutex);
+    EndSharedRead();
 }
 
 void SetBeforeCommitHookForTesting(std::function<void()> hook) {

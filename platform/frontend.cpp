@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "device/device_folder.h"
+#include "device/registry_store.h"
 #include "platform/debug.h"
 #include "platform/keys.h"
 #include "platform/peer.h"
@@ -153,6 +154,8 @@ std::u16string CommandLine(int argc, char** argv) {
 }
 
 Wait WaitForInput(int fd) {
+    // No other process waits on the registry while this one waits for a key.
+    device::registry::EndReads();
     while (true) {
         const bool listening = TryListen();
         int peerFd = peer::ListenFd();

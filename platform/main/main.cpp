@@ -5,10 +5,14 @@
 #include <string>
 
 #include "device/provision.h"
+#include "device/registry_store.h"
 #include "platform/frontend.h"
 
 int main(int argc, char** argv) {
     frontend::Kind kind = frontend::Choose();
+    // What the program reads between two keys (its start: provisioning, settings, both tones)
+    // comes from one read of the registry.
+    device::registry::ShareReads(true);
     if (!device::ProvisionOnce()) {
         std::fputs("tavonne: the device folder cannot be prepared\n", stderr);
         return 1;
