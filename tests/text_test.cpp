@@ -3,7 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 TEST(Text, Utf8RoundTripKeepsAccentsAndAstralCharacters) {
     const std::string utf8 = "Mouvement perpétuel 🎵";
