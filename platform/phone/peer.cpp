@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "device/device_folder.h"
+#include "device/registry_store.h"
 #include "base/text.h"
 
 namespace peer {
@@ -246,6 +247,8 @@ std::optional<std::string> Ask(const std::string& request) {
         !SameUser(fd.Get())) {
         return std::nullopt;
     }
+    // The running copy may be waiting to write the registry while this one waits for its answer.
+    device::registry::EndReads();
     const Clock::time_point deadline = Clock::now() + kAnswerTimeout;
     std::string answer;
     if (!WriteAll(fd.Get(), request + "\n", deadline) || !ReadLine(fd.Get(), deadline, answer))
