@@ -1,6 +1,7 @@
 // The registry database: its SQLite schema, opening with checks, and each operation as one
 // statement or one transaction.
 #include "device/registry_store.h"
+#include "device/registry_store_state.h"
 
 #include <windows.h>
 
@@ -27,12 +28,27 @@
 namespace device {
 namespace registry {
 
+namespace state {
+
+std::mutex storeMutex;
+std::unique_ptr<Database> database;
+LONG failure = ERROR_SUCCESS;
+std::atomic<uint64_t> generation{1};
+std::function<void()> beforeCommitHook;
+
+}  // namespace state
+
+using namespace state;
+
 namespace {
 
 // Written into the SQLite header (offsets 68 and 60), so that a foreign database is recognised
 // before SQLite is let near it.
 constexpr uint32_t kApplicationId = 0x54617652;  // "TavR"
 constexpr uint32_t kSchemaVersion = 1;
+
+// See ShareReads().
+bool shareReads = false;
 
 // Names are stored as UTF-16LE blobs (a lone surrogate survives) beside their folded form, which
 // alone is compared. Ids grow only (AUTOINCREMENT), so a handle to a deleted key can never find a
@@ -107,29 +123,6 @@ constexpr std::array<const char*, kSqlCount> kSql = {
     "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
     "DELETE FROM keys WHERE id IN tree AND (?2 OR id <> ?1)",
 };
-
-struct Database {
-    sqlite3* db = nullptr;
-    std::array<sqlite3_stmt*, kSqlCount> statements{};
-
-    Database() = default;
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
-    ~Database() {
-        for (sqlite3_stmt* statement : statements)
-            sqlite3_finalize(statement);
-        sqlite3_close(db);
-    }
-};
-
-std::mutex storeMutex;
-std::unique_ptr<Database> database;
-// A failure to open (or damage found later) is remembered: the calls keep failing with it, and
-// its debug line is written once.
-LONG failure = ERROR_SUCCESS;
-std::atomic<uint64_t> generation{1};
-bool shareReads = false;
-std::function<void()> beforeCommitHook;
 
 std::string FileName() {
     return RegistryFile().string();
@@ -407,6 +400,7 @@ LONG OpenLocked() {
         return failure;
 
     auto opened = std::make_unique<Database>();
+    opened->statements.resize(kSqlCount, nullptr);
     int rc = sqlite3_open_v2(FileName().c_str(), &opened->db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
@@ -735,24 +729,6 @@ void EndReads() {
     EndSharedRead();
 }
 
-void SetBeforeCommitHookForTesting(std::function<void()> hook) {
-    std::lock_guard lock(storeMutex);
-    beforeCommitHook = std::move(hook);
-}
-
-// Called from inside the hook, where the store is already locked.
-void FlushForTesting() {
-    if (database)
-        sqlite3_db_cacheflush(database->db);
-}
-
 }  // namespace registry
-
-void CloseRegistryForTesting() {
-    std::lock_guard lock(registry::storeMutex);
-    registry::database.reset();
-    registry::failure = ERROR_SUCCESS;
-    ++registry::generation;
-}
 
 }  // namespace device
