@@ -1,10 +1,7 @@
 // UTF-8/UTF-16 conversion and case folding for the platform.
 #include "base/text.h"
 
-#include <locale.h>
-#include <wctype.h>
-
-#include <array>
+#include "fold_table.h"
 
 namespace text {
 
@@ -39,14 +36,6 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t& c) {
     if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
         return 0;
     return length;
-}
-
-locale_t UnicodeLocale() {
-    static const locale_t locale = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return l != static_cast<locale_t>(0) ? l : newlocale(LC_CTYPE_MASK, "C", 0);
-    }();
-    return locale;
 }
 
 }  // namespace
@@ -112,21 +101,11 @@ std::string ToUtf8(std::u16string_view utf16) {
     return out;
 }
 
+// The table is made when the program is built, so the fold is the same under any host locale.
 char16_t FoldCase(char16_t c) {
     if (c < 0x80)
         return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-    if (c >= 0xD800 && c <= 0xDFFF)
-        return c;
-    static const std::array<char16_t, 0x10000>* table = [] {
-        static std::array<char16_t, 0x10000> t;
-        for (char32_t i = 0; i < 0x10000; ++i) {
-            const wint_t upper = towupper_l(static_cast<wint_t>(i), UnicodeLocale());
-            // Only mappings that stay inside the BMP keep a name's length unchanged.
-            t[i] = upper < 0x10000 ? static_cast<char16_t>(upper) : static_cast<char16_t>(i);
-        }
-        return &t;
-    }();
-    return (*table)[c];
+    return static_cast<char16_t>(c + fold::kDeltas[fold::kBlockOf[c >> 8]][c & 0xFF]);
 }
 
 std::u16string Fold(std::u16string_view s) {

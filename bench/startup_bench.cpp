@@ -1,25 +1,45 @@
-// A whole run of the program in script mode on a provisioned phone: start, open the menu, pick
-// "Annuler". Prints the median of the repeated runs.
+// A whole run of the program in script mode on a provisioned phone (start, "Menu", "Annuler")
+// against the least any start could do: readdir_baseline, a small C program that reads the same two
+// folders once and keeps the tone names. The two run in turn, each started directly; the CPU time
+// (user + system) of each comes from wait4. Prints, per number of tone files in the user's folder,
+// the median of the per-pair ratios and the program's peak resident memory.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 extern char** environ;
 
+namespace fs = std::filesystem;
+
 namespace {
 
-std::filesystem::path inputFile;
+fs::path device;
+fs::path keys;
 
-int Run(const char* program, const std::vector<std::string>& args, const char* input) {
+struct Finished {
+    int exitCode = -1;
+    double cpuSeconds = 0;
+    double peakMiB = 0;
+};
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+Finished Run(const char* program, const std::vector<std::string>& args, const char* input) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, input, O_RDONLY, 0);
@@ -29,52 +49,119 @@ int Run(const char* program, const std::vector<std::string>& args, const char* i
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    Finished finished;
     pid_t pid = -1;
-    int status = -1;
-    if (posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ) == 0) {
-        waitpid(pid, &status, 0);
+    int status = 0;
+    rusage usage{};
+    if (posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ) == 0 &&
+        wait4(pid, &status, 0, &usage) == pid) {
+        finished.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        finished.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+        finished.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
     }
     posix_spawn_file_actions_destroy(&actions);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return finished;
 }
 
-void BM_WholeRun(benchmark::State& state) {
-    for (auto _ : state) {
-        if (Run(TAVONNE_PROGRAM, {}, inputFile.c_str()) != 1) {
-            state.SkipWithError("the run did not end with Annuler");
-            break;
-        }
+fs::path ToneFolder(int64_t files) {
+    return device / "fs" / ("Tones" + std::to_string(files));
+}
+
+// `files` tone files, half .wav and half .mid.
+void MakeFolder(int64_t files) {
+    const fs::path folder = ToneFolder(files);
+    fs::create_directories(folder);
+    char name[64];
+    for (int64_t i = 0; i < files; ++i) {
+        snprintf(name, sizeof name, "Sonnerie %06lld.%s", static_cast<long long>(i),
+                 i % 2 == 0 ? "wav" : "mid");
+        const int fd = open((folder / name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            close(fd);
     }
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+struct Summary {
+    double ratio, program, baseline, peakMiB;
+};
+std::map<int64_t, Summary> summaries;
+
+void BM_WholeRunAgainstReaddir(benchmark::State& state) {
+    const int64_t files = state.range(0);
+    MakeFolder(files);
+    const std::string folder = "\\Tones" + std::to_string(files) + "\\";
+    if (Run(TAVONNE_DEVICE_TOOL,
+            {"reg", "add", "HKCU\\Software\\Tavonne", "/v", "Dossier", "/d", folder, "/f"},
+            "/dev/null")
+            .exitCode != 0) {
+        state.SkipWithError("the tone folder could not be set");
+        return;
+    }
+    const std::vector<std::string> folders = {
+        ToneFolder(files).string(),
+        (device / "fs" / "IPSM" / "Application Data" / "Sounds").string()};
+    std::vector<double> ratios, programTimes, baselineTimes;
+    double peakMiB = 0;
+    for (auto _ : state) {
+        const Finished program = Run(TAVONNE_PROGRAM, {}, keys.c_str());
+        const Finished baseline = Run(TAVONNE_READDIR_BASELINE, folders, "/dev/null");
+        if (program.exitCode != 1 || baseline.exitCode != 0) {
+            state.SkipWithError("a run did not end as it should");
+            return;
+        }
+        state.SetIterationTime(program.cpuSeconds);
+        ratios.push_back(program.cpuSeconds / baseline.cpuSeconds);
+        programTimes.push_back(program.cpuSeconds);
+        baselineTimes.push_back(baseline.cpuSeconds);
+        peakMiB = std::max(peakMiB, program.peakMiB);
+    }
+    const Summary summary{Median(ratios), Median(programTimes) * 1e3, Median(baselineTimes) * 1e3,
+                          peakMiB};
+    summaries[files] = summary;
+    state.counters["ratio"] = summary.ratio;
+    state.counters["readdir_ms"] = summary.baseline;
+    state.counters["peak_MiB"] = summary.peakMiB;
 }
 
 }  // namespace
 
-BENCHMARK(BM_WholeRun)
+BENCHMARK(BM_WholeRunAgainstReaddir)
+    ->Arg(0)
+    ->Arg(1000)
+    ->Arg(10000)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(20)
-    ->Repetitions(10)
-    ->ReportAggregatesOnly(true);
+    ->UseManualTime()
+    ->Iterations(21);
+BENCHMARK(BM_WholeRunAgainstReaddir)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(7);
 
 int main(int argc, char** argv) {
     char folder[] = "/tmp/tavonne-startup-XXXXXX";
     if (mkdtemp(folder) == nullptr)
         return 1;
-    setenv("TAVONNE_DEVICE", (std::string(folder) + "/device").c_str(), 1);
-    inputFile = std::filesystem::path(folder) / "keys";
-    std::ofstream(inputFile) << "SOFT2\n4\n";
-    // A phone that has been set up before: no first-start alert.
-    const std::string empty;
-    if (Run(TAVONNE_DEVICE_TOOL, {"init"}, "/dev/null") != 0 ||
-        Run(TAVONNE_DEVICE_TOOL,
-            {"reg", "add", "HKCU\\Software\\Tavonne", "/v", "Dossier", "/d", empty, "/f"},
-            "/dev/null") != 0) {
+    device = fs::path(folder) / "device";
+    setenv("TAVONNE_DEVICE", device.c_str(), 1);
+    keys = fs::path(folder) / "keys";
+    std::ofstream(keys) << "SOFT2\n4\n";
+    if (Run(TAVONNE_DEVICE_TOOL, {"init"}, "/dev/null").exitCode != 0)
         return 1;
-    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    std::printf("\n%10s %22s %14s %14s %16s\n", "tone files", "cpu ratio (median)", "program ms",
+                "readdir ms", "program peak MiB");
+    for (const auto& [files, s] : summaries)
+        std::printf("%10lld %22.2f %14.2f %14.2f %16.1f\n", static_cast<long long>(files), s.ratio,
+                    s.program, s.baseline, s.peakMiB);
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    fs::remove_all(folder, ignored);
     return 0;
 }

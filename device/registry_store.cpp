@@ -47,6 +47,9 @@ namespace {
 constexpr uint32_t kApplicationId = 0x54617652;  // "TavR"
 constexpr uint32_t kSchemaVersion = 1;
 
+// See ShareReads().
+bool shareReads = false;
+
 // Names are stored as UTF-16LE blobs (a lone surrogate survives) beside their folded form, which
 // alone is compared. Ids grow only (AUTOINCREMENT), so a handle to a deleted key can never find a
 // newer key in its place. The roots have negative parents so that they are nobody's sub-key.
@@ -235,6 +238,12 @@ class Query {
     sqlite3_stmt* statement_;
 };
 
+// Ends the read transaction that reads share, if one is open; it changed nothing.
+void EndSharedRead() {
+    if (database && !sqlite3_get_autocommit(database->db))
+        sqlite3_exec(database->db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
 // A write transaction; rolled back unless committed.
 class Transaction {
   public:
@@ -247,6 +256,7 @@ class Transaction {
     Transaction& operator=(const Transaction&) = delete;
 
     LONG Begin() {
+        EndSharedRead();
         const LONG result = Query(kBegin).Run();
         open_ = result == ERROR_SUCCESS;
         return result;
@@ -375,6 +385,10 @@ LONG OpenLocked() {
     if (database)
         return ERROR_SUCCESS;
 
+    // The registry is a few pages: no page-cache memory is set aside for it up front, where each
+    // fresh page would cost a fault. Before SQLite's first use only, so it may refuse later.
+    [[maybe_unused]] static const int pageCache =
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(RegistryFile(), error))) {
         failure = CreateDatabase();
@@ -528,6 +542,17 @@ LONG WithDatabase(Operation operation) {
     return result == ERROR_SUCCESS ? operation() : result;
 }
 
+// The same for an operation that only reads: while reads are shared, it joins the open read
+// transaction or opens one, so a run of reads locks and checks the file once.
+template <typename Operation>
+LONG Reading(Operation operation) {
+    return WithDatabase([&] {
+        if (shareReads && sqlite3_get_autocommit(database->db))
+            sqlite3_exec(database->db, "BEGIN", nullptr, nullptr, nullptr);
+        return operation();
+    });
+}
+
 }  // namespace
 
 LONG Open() {
@@ -545,11 +570,11 @@ uint64_t Generation() {
 }
 
 LONG CheckKey(KeyId key) {
-    return WithDatabase([&] { return KeyExists(key); });
+    return Reading([&] { return KeyExists(key); });
 }
 
 LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(from);
         KeyId current = from;
         for (size_t i = 0; result == ERROR_SUCCESS && i < path.size(); ++i)
@@ -561,6 +586,11 @@ LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found) 
 }
 
 LONG CreateKey(KeyId from, const std::vector<std::u16string>& path, KeyId& key, bool& created) {
+    // A key that is there already needs only a read.
+    if (FindKey(from, path, key) == ERROR_SUCCESS) {
+        created = false;
+        return LONG{ERROR_SUCCESS};
+    }
     return WithDatabase([&] {
         Transaction transaction;
         LONG result = transaction.Begin();
@@ -618,7 +648,7 @@ LONG ClearKey(KeyId key) {
 }
 
 LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(key);
         if (result != ERROR_SUCCESS)
             return result;
@@ -635,7 +665,7 @@ LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite)
 }
 
 LONG ValueAt(KeyId key, DWORD index, Value& value) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(key);
         if (result != ERROR_SUCCESS)
             return result;
@@ -646,7 +676,7 @@ LONG ValueAt(KeyId key, DWORD index, Value& value) {
 }
 
 LONG GetValue(KeyId key, std::u16string_view name, Value& value) {
-    return WithDatabase([&] {
+    return Reading([&] {
         LONG result = KeyExists(key);
         if (result != ERROR_SUCCESS)
             return result;
@@ -685,6 +715,18 @@ LONG DeleteValue(KeyId key, std::u16string_view name) {
         result = Touch(key);
         return result == ERROR_SUCCESS ? transaction.Commit() : result;
     });
+}
+
+void ShareReads(bool on) {
+    std::lock_guard lock(storeMutex);
+    shareReads = on;
+    if (!on)
+        EndSharedRead();
+}
+
+void EndReads() {
+    std::lock_guard lock(storeMutex);
+    EndSharedRead();
 }
 
 }  // namespace registry

@@ -62,5 +62,12 @@ LONG AddValueIfMissing(KeyId key, std::u16string_view name, DWORD type, std::spa
                        bool& added);
 LONG DeleteValue(KeyId key, std::u16string_view name);
 
+// While reads are shared, a read opens a read transaction that later reads join, until the next
+// write or EndReads(): a run of reads then locks and checks the file once, and sees one state of
+// the registry. Off by default; a program that turns it on ends the reads before it waits, so that
+// no other process waits on it for long.
+void ShareReads(bool on);
+void EndReads();
+
 }  // namespace registry
 }  // namespace device

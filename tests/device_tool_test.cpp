@@ -130,6 +130,27 @@ TEST_F(DeviceTool, AddedTextIsARegSzWithItsNulAndAccentsRoundTrip) {
            "\n");
 }
 
+// A key made under one locale is found, in other letter case, under another: the case-blind
+// names stored in the registry never depend on the host's locale.
+TEST_F(DeviceTool, CaseBlindNamesAreTheSameUnderEveryLocale) {
+    const EnvironmentChanges plain = {{"LANG", "C"}, {"LC_ALL", "C"}};
+    const EnvironmentChanges unicode = {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}};
+    struct Case {
+        const EnvironmentChanges& made;
+        const EnvironmentChanges& read;
+        std::string key, sameKey;
+    };
+    for (const Case& c : {Case{plain, unicode, "Été à Noël", "éTÉ À NOËL"},
+                          Case{unicode, plain, "Ÿ Ωμέγα Жук", "ÿ ΩΜΈΓΑ жук"}}) {
+        ProgramResult result = Run(
+            {"reg", "add", "HKCU\\Software\\" + c.key, "/v", "Clé", "/d", "x", "/f"}, "", c.made);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        result = Run({"reg", "query", "HKCU\\SOFTWARE\\" + c.sameKey, "/v", "CLÉ"}, "", c.read);
+        EXPECT_EQ(result.exitCode, 0) << c.sameKey << ": " << result.err;
+        EXPECT_NE(result.out.find("Clé    REG_SZ    x"), std::string::npos) << result.out;
+    }
+}
+
 TEST_F(DeviceTool, DefaultValueWithVe) {
     Expect({"reg", "add", "HKCU\\Software\\Tavonne", "/f"}, kDone);
     Expect({"reg", "query", "HKCU\\Software\\Tavonne", "/ve"},

@@ -135,6 +135,20 @@ TEST_F(Program, CancelLeavesThePhonesSoundsUntouched) {
     EXPECT_EQ(RunDeviceTool({"reg", "query", kSms}).out, smsBefore);
 }
 
+// The start's reads share one read of the registry, which ends when the program waits for a key:
+// another process can write meanwhile (it would fail after its busy wait otherwise), and the
+// program's own write that follows does not undo it.
+TEST_F(Program, AnotherProcessWritesTheRegistryWhileTheProgramWaitsForAKey) {
+    Configured();
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    EXPECT_NE(tavonne.Snap().find("Tavonne"), std::string::npos);
+    Set(kApp, "Autre", "écrit pendant l'attente");
+    tavonne.Send("SOFT1");
+    EXPECT_EQ(RunToEnd(tavonne), 1) << tavonne.Errors();
+    EXPECT_EQ(Get(kApp, "Autre"), "écrit pendant l'attente");
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Standard.wav");
+}
+
 TEST_F(Program, PlayTakesTheListThatLastHadTheFocus) {
     Configured();
     Set(kRing, "Sound", "\\Windows\\Reggae.mid");

@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -95,6 +93,18 @@ struct AsciiFolded {
 // exactly one.
 template <typename Units>
 bool GlobMatch(std::u16string_view pattern, const Units& name) {
+    // The usual pattern, a star and a plain tail ("*.WAV"): the end of the name alone decides.
+    if (!pattern.empty() && pattern[0] == u'*' &&
+        pattern.find_first_of(u"*?", 1) == std::u16string_view::npos) {
+        const size_t tail = pattern.size() - 1;
+        if (name.size() < tail)
+            return false;
+        for (size_t i = 0; i < tail; ++i) {
+            if (pattern[1 + i] != name[name.size() - tail + i])
+                return false;
+        }
+        return true;
+    }
     size_t p = 0, n = 0;
     size_t starP = std::u16string_view::npos, starN = 0;
     while (n < name.size()) {
@@ -143,21 +153,6 @@ int CompareBytes(std::string_view a, std::string_view b) {
         return byBytes;
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
-
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    UniqueFd& operator=(UniqueFd&&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
@@ -274,167 +269,6 @@ bool ReadMetadata(int folderFd, const char* name, Metadata& metadata) {
     return true;
 }
 
-struct StringHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-// The metadata of the regular files of one watched folder, by inode, with the names that lead to
-// each inode so that an event about a name can forget it.
-class FolderFiles {
-  public:
-    void Prefetch(ino_t inode) const {
-        if (!slots_.empty())
-            __builtin_prefetch(&slots_[Home(inode)]);
-    }
-
-    const Metadata* Find(ino_t inode) const {
-        if (slots_.empty())
-            return nullptr;
-        for (size_t i = Home(inode);; i = (i + 1) & (slots_.size() - 1)) {
-            const Slot& slot = slots_[i];
-            if (slot.inode == inode)
-                return slot.valid ? &metadata_[slot.index] : nullptr;
-            if (slot.inode == 0)
-                return nullptr;
-        }
-    }
-
-    void Put(ino_t inode, std::string_view name, const Metadata& metadata) {
-        if (inode == 0)
-            return;
-        if (2 * (metadata_.size() + 1) > slots_.size())
-            Grow();
-        size_t i = Home(inode);
-        while (slots_[i].inode != 0 && slots_[i].inode != inode)
-            i = (i + 1) & (slots_.size() - 1);
-        if (slots_[i].inode == 0) {
-            slots_[i] = Slot{inode, static_cast<uint32_t>(metadata_.size()), true};
-            metadata_.push_back(metadata);
-        } else {
-            slots_[i].valid = true;
-            metadata_[slots_[i].index] = metadata;
-        }
-        inodes_.insert_or_assign(std::string(name), inode);
-    }
-
-    void Forget(std::string_view name) {
-        const auto it = inodes_.find(name);
-        if (it == inodes_.end())
-            return;
-        for (size_t i = Home(it->second); slots_[i].inode != 0; i = (i + 1) & (slots_.size() - 1)) {
-            if (slots_[i].inode == it->second) {
-                slots_[i].valid = false;
-                break;
-            }
-        }
-        inodes_.erase(it);
-    }
-
-  private:
-    struct Slot {
-        ino_t inode;  // 0: empty
-        uint32_t index;
-        bool valid;
-    };
-
-    size_t Home(ino_t inode) const {
-        return (static_cast<uint64_t>(inode) * UINT64_C(0x9E3779B97F4A7C15)) >> 32 &
-               (slots_.size() - 1);
-    }
-
-    void Grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(std::max<size_t>(1024, 2 * old.size()), Slot{0, 0, false});
-        for (const Slot& slot : old) {
-            if (slot.inode == 0)
-                continue;
-            size_t i = Home(slot.inode);
-            while (slots_[i].inode != 0)
-                i = (i + 1) & (slots_.size() - 1);
-            slots_[i] = slot;
-        }
-    }
-
-    std::vector<Slot> slots_;  // open addressing with linear probing; size a power of two
-    std::vector<Metadata> metadata_;
-    std::unordered_map<std::string, ino_t, StringHash, std::equal_to<>> inodes_;
-};
-
-// The metadata of regular files in recently searched folders, kept while the kernel reports no
-// change to them (inotify), so that searching a big folder again costs no call per file. Only
-// regular files are kept: a folder's or a link's metadata changes without an event on its parent.
-class MetadataCache {
-  public:
-    // Watches the open folder and forgets whatever changed since the last call; returns the
-    // folder's files, or nullptr when the folder cannot be watched.
-    FolderFiles* Prepare(int folderFd) {
-        if (inotify_.get() < 0)
-            return nullptr;
-        const std::string self = "/proc/self/fd/" + std::to_string(folderFd);
-        // Adding a watch that exists returns its descriptor again.
-        const int watch = inotify_add_watch(inotify_.get(), self.c_str(), kEvents);
-        Drain();
-        if (watch < 0)
-            return nullptr;
-        Folder& folder = folders_[watch];
-        folder.lastUse = ++clock_;
-        if (folders_.size() > kMaxFolders)
-            ForgetLeastRecent();
-        return &folders_[watch].files;
-    }
-
-  private:
-    static constexpr uint32_t kEvents = IN_ATTRIB | IN_MODIFY | IN_ACCESS | IN_CLOSE_WRITE |
-                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                        IN_DELETE_SELF | IN_ONLYDIR;
-    static constexpr size_t kMaxFolders = 4;
-
-    struct Folder {
-        FolderFiles files;
-        uint64_t lastUse = 0;
-    };
-
-    void Drain() {
-        alignas(inotify_event) char buffer[64 * 1024];
-        for (;;) {
-            const ssize_t length = read(inotify_.get(), buffer, sizeof buffer);
-            if (length < 0 && errno == EINTR)
-                continue;
-            if (length <= 0)
-                return;
-            for (ssize_t at = 0; at < length;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                if (event->mask & IN_Q_OVERFLOW) {
-                    for (auto& [watch, folder] : folders_)
-                        folder.files = FolderFiles();
-                } else if (event->mask & IN_IGNORED) {
-                    folders_.erase(event->wd);
-                } else if (event->len > 0) {
-                    const auto it = folders_.find(event->wd);
-                    if (it != folders_.end())
-                        it->second.files.Forget(event->name);
-                }
-            }
-        }
-    }
-
-    void ForgetLeastRecent() {
-        auto oldest = folders_.begin();
-        for (auto it = folders_.begin(); it != folders_.end(); ++it) {
-            if (it->second.lastUse < oldest->second.lastUse)
-                oldest = it;
-        }
-        inotify_rm_watch(inotify_.get(), oldest->first);
-        folders_.erase(oldest);
-    }
-
-    UniqueFd inotify_{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
-    std::unordered_map<int, Folder> folders_;
-    uint64_t clock_ = 0;
-};
-
 // How far ahead passes over sorted entries fetch what they will read: after sorting, each entry's
 // text lies somewhere else in memory.
 constexpr ptrdiff_t kAhead = 8;
@@ -443,10 +277,8 @@ constexpr ptrdiff_t kAhead = 8;
 struct Entry {
     uint64_t chunk;  // eight bytes of the key, big-endian, while sorting
     const char* raw;
-    ino_t inode;
     uint16_t rawLength;
     uint16_t keyLength;
-    unsigned char type;
 
     std::string_view Raw() const { return std::string_view(raw, rawLength); }
     std::string_view Key() const { return std::string_view(raw + rawLength + 1, keyLength); }
@@ -497,9 +329,8 @@ void SortEntries(Entry* first, Entry* last, size_t depth) {
 // started (as Win32 searches report what the folder held when it was read).
 class Search {
   public:
-    explicit Search(UniqueFd folder)
-        : folder_(std::move(folder)),
-          entries_(Spare<std::vector<Entry>>::Take()),
+    Search()
+        : entries_(Spare<std::vector<Entry>>::Take()),
           metadata_(Spare<std::vector<Metadata>>::Take()) {}
     ~Search() {
         entries_.clear();
@@ -510,21 +341,17 @@ class Search {
     Search(const Search&) = delete;
     Search& operator=(const Search&) = delete;
 
-    int FolderFd() const { return folder_.get(); }
-
     // Keeps the host entry when its name matches the folded pattern.
-    void AddIfMatches(const dirent& entry, std::u16string_view foldedPattern);
+    void AddIfMatches(std::string_view raw, std::u16string_view foldedPattern);
     void Add(std::string_view raw);
-    // Sorts the entries and reads their metadata, dropping those that are gone.
-    void Finish(FolderFiles* cache);
+    // Sorts the entries and reads their metadata from the folder, dropping those that are gone.
+    void Finish(int folderFd);
     // Fills `data` with the next entry; false when none is left.
     bool Next(WIN32_FIND_DATAW& data);
 
   private:
-    void Keep(std::string_view raw, std::u16string_view foldedName, ino_t inode,
-              unsigned char type);
+    void Keep(std::string_view raw, std::u16string_view foldedName);
 
-    UniqueFd folder_;
     Arena arena_;
     std::string key_;
     std::vector<Entry> entries_;
@@ -532,26 +359,24 @@ class Search {
     size_t next_ = 0;
 };
 
-void Search::AddIfMatches(const dirent& entry, std::u16string_view foldedPattern) {
-    const std::string_view raw = entry.d_name;
+void Search::AddIfMatches(std::string_view raw, std::u16string_view foldedPattern) {
     if (IsAscii(raw)) {
         if (PatternMatches(foldedPattern, AsciiFolded{raw}))
-            Keep(raw, {}, entry.d_ino, entry.d_type);
+            Keep(raw, {});
         return;
     }
     // Bytes that are not UTF-8 become lone surrogates, which map back to the same bytes.
     const std::u16string folded = text::Fold(text::FromUtf8(raw));
     if (PatternMatches(foldedPattern, folded))
-        Keep(raw, folded, entry.d_ino, entry.d_type);
+        Keep(raw, folded);
 }
 
 void Search::Add(std::string_view raw) {
-    Keep(raw, text::Fold(text::FromUtf8(raw)), 0, DT_UNKNOWN);
+    Keep(raw, text::Fold(text::FromUtf8(raw)));
 }
 
 // `foldedName` is empty for ASCII names, whose folded form is read from `raw`.
-void Search::Keep(std::string_view raw, std::u16string_view foldedName, ino_t inode,
-                  unsigned char type) {
+void Search::Keep(std::string_view raw, std::u16string_view foldedName) {
     if (!PhoneCanHoldName(raw)) {
         debug::Write("FindFirstFile: skipped a name no phone can hold: " + Escaped(raw) + "\n");
         return;
@@ -571,29 +396,18 @@ void Search::Keep(std::string_view raw, std::u16string_view foldedName, ino_t in
         return;
     }
     // Host names are at most NAME_MAX (255) bytes; their keys at most three times that.
-    entries_.push_back(Entry{0, arena_.Store(raw, key_), inode, static_cast<uint16_t>(raw.size()),
-                             static_cast<uint16_t>(key_.size()), type});
+    entries_.push_back(Entry{0, arena_.Store(raw, key_), static_cast<uint16_t>(raw.size()),
+                             static_cast<uint16_t>(key_.size())});
 }
 
-void Search::Finish(FolderFiles* cache) {
+void Search::Finish(int folderFd) {
     SortEntries(entries_.data(), entries_.data() + entries_.size(), 0);
     metadata_.resize(entries_.size());
     size_t kept = 0;
     for (size_t i = 0; i < entries_.size(); ++i) {
-        if (cache != nullptr && i + kAhead < entries_.size())
-            cache->Prefetch(entries_[i + kAhead].inode);
-        const Entry& entry = entries_[i];
-        Metadata& metadata = metadata_[kept];
-        const bool cacheable = cache != nullptr && entry.type == DT_REG;
-        if (const Metadata* known = cacheable ? cache->Find(entry.inode) : nullptr) {
-            metadata = *known;
-        } else {
-            if (!ReadMetadata(folder_.get(), entry.raw, metadata))
-                continue;  // gone since the folder was read
-            if (cacheable && S_ISREG(metadata.mode))
-                cache->Put(entry.inode, entry.Raw(), metadata);
-        }
-        entries_[kept++] = entry;
+        if (!ReadMetadata(folderFd, entries_[i].raw, metadata_[kept]))
+            continue;  // gone since the folder was read
+        entries_[kept++] = entries_[i];
     }
     entries_.resize(kept);
     metadata_.resize(kept);
@@ -678,13 +492,6 @@ SearchTable& Searches() {
     return table;
 }
 
-std::mutex cacheMutex;
-
-MetadataCache& Cache() {
-    static MetadataCache cache;
-    return cache;
-}
-
 HANDLE Fail(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -707,37 +514,30 @@ extern "C" HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW l
         return Fail(ERROR_INVALID_NAME);
 
     const std::filesystem::path hostFolder = device::HostPath(folderPath);
-    UniqueFd folder(open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0)
+    const std::unique_ptr<DIR, DirCloser> dir(opendir(hostFolder.c_str()));
+    if (!dir)
         return Fail(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
     // "." and ".." are not entries of the phone's file system.
     if (namePattern.empty() || namePattern == u"." || namePattern == u"..")
         return Fail(ERROR_FILE_NOT_FOUND);
 
-    auto search = std::make_shared<Search>(std::move(folder));
+    auto search = std::make_shared<Search>();
     if (HasWildcard(namePattern)) {
-        std::unique_ptr<DIR, DirCloser> dir(fdopendir(dup(search->FolderFd())));
-        if (!dir)
-            return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        std::lock_guard lock(cacheMutex);
-        // Watched before the folder is read, so no change after the reading goes unseen.
-        FolderFiles* cache = Cache().Prepare(search->FolderFd());
         const std::u16string foldedPattern = text::Fold(namePattern);
         while (const dirent* entry = readdir(dir.get())) {
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
-            search->AddIfMatches(*entry, foldedPattern);
+            search->AddIfMatches(name, foldedPattern);
         }
-        search->Finish(cache);
     } else {
         // The one entry the name stands for, found as any device path is.
         const std::filesystem::path host = device::HostPath(pattern);
         struct stat info;
         if (lstat(host.c_str(), &info) == 0)
             search->Add(host.filename().native());
-        search->Finish(nullptr);
     }
+    search->Finish(dirfd(dir.get()));
 
     if (!search->Next(*lpFindFileData))
         return Fail(ERROR_FILE_NOT_FOUND);

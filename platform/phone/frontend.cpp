@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "device/device_folder.h"
+#include "device/registry_store.h"
 #include "base/debug.h"
 #include "platform/user32/keys.h"
 #include "platform/phone/peer.h"
@@ -165,6 +166,8 @@ std::u16string CommandLine(int argc, char** argv) {
 }
 
 Wait WaitForInput(int fd) {
+    // No other process waits on the registry while this one waits for a key.
+    device::registry::EndReads();
     while (true) {
         const bool listening = TryListen();
         int peerFd = peer::ListenFd();

@@ -12,6 +12,7 @@
 
 #include "device/device_folder.h"
 #include "device/provision.h"
+#include "device/registry_store.h"
 #include "platform/phone/frontend.h"
 
 namespace {
@@ -35,6 +36,9 @@ std::string DeviceProblem() {
 
 int main(int argc, char** argv) {
     frontend::Kind kind = frontend::Choose();
+    // What the program reads between two keys (its start: provisioning, settings, both tones)
+    // comes from one read of the registry.
+    device::registry::ShareReads(true);
     if (const std::string problem = DeviceProblem(); !problem.empty()) {
         std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
                      device::Folder().c_str(), problem.c_str());

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "device/device_folder.h"
+#include "device/registry_store.h"
 #include "base/text.h"
 #include "platform/kernel32/mutex.h"
 
@@ -273,6 +274,8 @@ std::optional<std::string> Ask(const std::string& request,
                                bool (*final)(const std::string& answer)) {
     if (listener.fd.Get() >= 0)
         return std::nullopt;
+    // The running copy may be waiting to write the registry while this one waits for its answer.
+    device::registry::EndReads();
     const Clock::time_point deadline = Clock::now() + kAnswerTimeout;
     std::chrono::milliseconds pause{1};
     while (true) {

@@ -654,8 +654,8 @@ void DrawExpandedList(Grid& grid, HWND upDown) {
     if (list == nullptr)
         return;
     std::vector<FramedRow> rows;
-    for (const std::u16string& item : list->items)
-        rows.push_back({item});
+    for (std::size_t i = 0; i < list->items.size(); ++i)
+        rows.push_back({std::u16string(list->items[i])});
     Box frame{0, 1, grid.Columns(), 1 + kClientRows};
     DrawFramedList(grid, frame, rows, state->highlighted);
 }

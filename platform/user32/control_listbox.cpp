@@ -21,13 +21,13 @@ bool Notifies(HWND window) {
 
 LRESULT Insert(HWND window, int index, LPCWSTR text) {
     wm::ListBoxState& list = StateOf(window);
-    std::u16string entry = text == nullptr ? std::u16string() : std::u16string(text);
+    const std::u16string_view entry = text == nullptr ? std::u16string_view() : text;
     auto count = static_cast<int>(list.items.size());
     if (index == -1)
         index = count;
     if (index < 0 || index > count)
         return LB_ERR;
-    list.items.insert(list.items.begin() + index, std::move(entry));
+    list.items.Insert(index, entry);
     list.itemData.insert(list.itemData.begin() + index, 0);
     if (list.current >= index)
         ++list.current;
@@ -36,9 +36,11 @@ LRESULT Insert(HWND window, int index, LPCWSTR text) {
 
 int SortedPosition(const wm::ListBoxState& list, LPCWSTR text) {
     std::u16string key = text::Fold(text == nullptr ? u"" : text);
-    auto after = std::find_if(list.items.begin(), list.items.end(),
-                              [&](const std::u16string& s) { return text::Fold(s) > key; });
-    return static_cast<int>(after - list.items.begin());
+    const auto count = static_cast<int>(list.items.size());
+    int index = 0;
+    while (index < count && text::Fold(list.items[index]) <= key)
+        ++index;
+    return index;
 }
 
 bool IsSpinnerKey(HWND spinner, WPARAM key) {
@@ -75,7 +77,7 @@ LRESULT CALLBACK ListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             auto index = static_cast<int>(wParam);
             if (index < 0 || index >= static_cast<int>(list.items.size()))
                 return LB_ERR;
-            list.items.erase(list.items.begin() + index);
+            list.items.Erase(index);
             list.itemData.erase(list.itemData.begin() + index);
             if (list.current == index)
                 list.current = LB_ERR;
@@ -85,7 +87,7 @@ LRESULT CALLBACK ListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         }
         case LB_RESETCONTENT: {
             wm::ListBoxState& list = StateOf(window);
-            list.items.clear();
+            list.items.Clear();
             list.itemData.clear();
             list.current = LB_ERR;
             return 0;
@@ -112,7 +114,7 @@ LRESULT CALLBACK ListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             auto index = static_cast<int>(wParam);
             if (index < 0 || index >= static_cast<int>(list.items.size()))
                 return LB_ERR;
-            const std::u16string& entry = list.items[index];
+            const std::u16string_view entry = list.items[index];
             if (message == LB_GETTEXT) {
                 // LB_GETTEXT has no buffer size: the caller sizes it with LB_GETTEXTLEN + 1.
                 auto* buffer = reinterpret_cast<LPWSTR>(lParam);

@@ -44,8 +44,42 @@ struct StaticState {
     std::u16string iconName;
 };
 
+// A list box's entries, their texts one after the other in one buffer: a list of many thousand
+// tones is a few allocations, not one per entry.
+class TextList {
+  public:
+    std::size_t size() const { return starts_.size(); }
+    bool empty() const { return starts_.empty(); }
+    std::u16string_view operator[](std::size_t i) const {
+        const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : text_.size();
+        return std::u16string_view(text_).substr(starts_[i], end - starts_[i]);
+    }
+    void Insert(std::size_t i, std::u16string_view entry) {
+        const std::size_t at = i < starts_.size() ? starts_[i] : text_.size();
+        text_.insert(at, entry);
+        starts_.insert(starts_.begin() + static_cast<std::ptrdiff_t>(i), at);
+        for (std::size_t k = i + 1; k < starts_.size(); ++k)
+            starts_[k] += entry.size();
+    }
+    void Erase(std::size_t i) {
+        const std::size_t length = (*this)[i].size();
+        text_.erase(starts_[i], length);
+        starts_.erase(starts_.begin() + static_cast<std::ptrdiff_t>(i));
+        for (std::size_t k = i; k < starts_.size(); ++k)
+            starts_[k] -= length;
+    }
+    void Clear() {
+        text_.clear();
+        starts_.clear();
+    }
+
+  private:
+    std::u16string text_;
+    std::vector<std::size_t> starts_;
+};
+
 struct ListBoxState {
-    std::vector<std::u16string> items;
+    TextList items;
     std::vector<LPARAM> itemData;
     int current = LB_ERR;    // the current entry, LB_ERR when there is none
     HWND spinner = nullptr;  // the up-down control that took this list as its buddy
