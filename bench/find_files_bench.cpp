@@ -15,7 +15,8 @@
 #include <string>
 
 #include "device/device_folder.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/testing/testing.h"
 
 namespace fs = std::filesystem;
 

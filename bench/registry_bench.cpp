@@ -11,7 +11,7 @@
 #include <string>
 
 #include "device/device_folder.h"
-#include "device/registry_store.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

@@ -25,7 +25,4 @@ std::string TemporarySuffix();
 // ("-journal", a random tail). Files of processes still running are left alone.
 void RemoveLeftovers(const std::filesystem::path& folder);
 
-// Forgets the cached folder so that the next call reads the environment again.
-void ResetForTesting();
-
 }  // namespace device

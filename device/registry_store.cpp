@@ -1,6 +1,7 @@
 // The registry database: its SQLite schema, opening with checks, and each operation as one
 // statement or one transaction.
 #include "device/registry_store.h"
+#include "device/registry_store_state.h"
 
 #include <windows.h>
 
@@ -21,11 +22,23 @@
 #include <system_error>
 
 #include "device/device_folder.h"
-#include "platform/debug.h"
-#include "platform/text.h"
+#include "base/debug.h"
+#include "base/text.h"
 
 namespace device {
 namespace registry {
+
+namespace state {
+
+std::mutex storeMutex;
+std::unique_ptr<Database> database;
+LONG failure = ERROR_SUCCESS;
+std::atomic<uint64_t> generation{1};
+std::function<void()> beforeCommitHook;
+
+}  // namespace state
+
+using namespace state;
 
 namespace {
 
@@ -111,40 +124,6 @@ constexpr std::array<const char*, kSqlCount> kSql = {
     "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
     "DELETE FROM keys WHERE id IN tree AND (?2 OR id <> ?1)",
 };
-
-// The ids of one key's sub-keys or values in order, read at the first index asked for and kept
-// while the registry stays as it was, so that enumerating a key reads its list once.
-struct Listing {
-    KeyId key = 0;
-    // SQLite's count of changes to the file, by this connection or any other, as of the last
-    // statement; an empty listing (key 0) is never valid.
-    unsigned dataVersion = 0;
-    std::vector<int64_t> ids;
-};
-
-struct Database {
-    sqlite3* db = nullptr;
-    std::array<sqlite3_stmt*, kSqlCount> statements{};
-    Listing subKeys;
-    Listing values;
-
-    Database() = default;
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
-    ~Database() {
-        for (sqlite3_stmt* statement : statements)
-            sqlite3_finalize(statement);
-        sqlite3_close(db);
-    }
-};
-
-std::mutex storeMutex;
-std::unique_ptr<Database> database;
-// A failure to open (or damage found later) is remembered: the calls keep failing with it, and
-// its debug line is written once.
-LONG failure = ERROR_SUCCESS;
-std::atomic<uint64_t> generation{1};
-std::function<void()> beforeCommitHook;
 
 std::string FileName() {
     return RegistryFile().string();
@@ -449,6 +428,7 @@ LONG OpenLocked() {
         return failure;
 
     auto opened = std::make_unique<Database>();
+    opened->statements.resize(kSqlCount, nullptr);
     int rc = sqlite3_open_v2(FileName().c_str(), &opened->db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
@@ -786,24 +766,6 @@ LONG DeleteValue(KeyId key, std::u16string_view name) {
     });
 }
 
-void SetBeforeCommitHookForTesting(std::function<void()> hook) {
-    std::lock_guard lock(storeMutex);
-    beforeCommitHook = std::move(hook);
-}
-
-// Called from inside the hook, where the store is already locked.
-void FlushForTesting() {
-    if (database)
-        sqlite3_db_cacheflush(database->db);
-}
-
 }  // namespace registry
-
-void CloseRegistryForTesting() {
-    std::lock_guard lock(registry::storeMutex);
-    registry::database.reset();
-    registry::failure = ERROR_SUCCESS;
-    ++registry::generation;
-}
 
 }  // namespace device

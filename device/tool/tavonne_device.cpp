@@ -18,8 +18,8 @@
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
+#include "base/text.h"
 #include "device/registry_store.h"
-#include "platform/text.h"
 
 namespace {
 
