@@ -2,11 +2,16 @@
 #include "device/device_folder.h"
 #include "device/device_folder_state.h"
 
+#include <dirent.h>
+#include <errno.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <memory>
 #include <optional>
+#include <string_view>
 
 namespace device {
 
@@ -36,7 +41,54 @@ std::filesystem::path FindFolder() {
     return HomeFolder() / ".local" / "share" / "tavonne" / "device";
 }
 
+constexpr std::string_view kTemporaryMark = ".new-";
+
+// The process that wrote a leftover, or 0 when the name is not one of our temporaries.
+pid_t WriterOf(std::string_view name) {
+    const size_t mark = name.find(kTemporaryMark);
+    if (mark == std::string_view::npos)
+        return 0;
+    const std::string_view stem = name.substr(0, mark);
+    if (stem != "registry.db" && (stem.size() < 2 || stem[0] != '.'))
+        return 0;
+    std::string_view rest = name.substr(mark + kTemporaryMark.size());
+    pid_t pid = 0;
+    size_t digits = 0;
+    for (; digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9'; ++digits) {
+        if (digits == 9)
+            return 0;
+        pid = pid * 10 + (rest[digits] - '0');
+    }
+    if (digits == 0 || (digits < rest.size() && rest[digits] != '-'))
+        return 0;
+    return pid;
+}
+
+bool Running(pid_t pid) {
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
 }  // namespace
+
+std::string TemporarySuffix() {
+    return std::string(kTemporaryMark) + std::to_string(getpid());
+}
+
+void RemoveLeftovers(const std::filesystem::path& folder) {
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    if (!dir)
+        return;
+    const int fd = dirfd(dir.get());
+    while (const dirent* entry = readdir(dir.get())) {
+        const pid_t writer = WriterOf(entry->d_name);
+        if (writer > 0 && !Running(writer))
+            unlinkat(fd, entry->d_name, 0);
+    }
+}
 
 const std::filesystem::path& Folder() {
     if (!cachedFolder)

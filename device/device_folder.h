@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace device {
 
@@ -15,5 +16,13 @@ std::filesystem::path FileSystemRoot();
 std::filesystem::path RegistryFile();
 // The phone's log: debug output in terminal mode, and what launched programs print.
 std::filesystem::path LogFile();
+
+// What this process puts after a file's name while it writes the file under a temporary name:
+// ".new-<pid>".
+std::string TemporarySuffix();
+// Removes from `folder` what a process of ours that has ended left while it wrote: a temporary
+// named "registry.db" or a hidden name followed by ".new-<pid>", with anything after a dash
+// ("-journal", a random tail). Files of processes still running are left alone.
+void RemoveLeftovers(const std::filesystem::path& folder);
 
 }  // namespace device

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace device {
@@ -10,5 +11,11 @@ namespace device {
 // under FileSystemRoot(). Existing components are matched without regard to case; missing ones
 // keep the case given. ".." never leads above the root.
 std::filesystem::path HostPath(std::u16string_view devicePath);
+
+// Whether the phone's file system could hold a file of this host name: a backslash would split
+// it into a path, and control characters (a tab, a line feed) would break every line that shows it.
+bool PhoneCanHoldName(std::string_view hostName);
+// A host name for a message, its control characters written as \xNN.
+std::string EscapedName(std::string_view hostName);
 
 }  // namespace device

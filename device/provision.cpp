@@ -120,6 +120,9 @@ bool EnsureProvisioned() {
     // The usual start finds everything in place: a few lookups, nothing written.
     if (FoldersPresent() && PlayerCurrent() && DefaultsPresent())
         return true;
+    // Something is missing, perhaps because a start was killed while it wrote: what it left goes.
+    for (const char* folder : kFolders)
+        RemoveLeftovers(FileSystemRoot() / folder);
     const bool made = CreateFolders() && AddDefaults();
     // The tones and the player go in even when something else failed: a phone without its
     // registry can still list and play its tones.

@@ -85,10 +85,12 @@ enum Sql {
     kFindChild,
     kInsertKey,
     kTouchKey,
-    kChildAt,
+    kChildIds,
+    kChildById,
     kHasChild,
     kGetValue,
-    kValueAt,
+    kValueIds,
+    kValueById,
     kSetValue,
     kAddValue,
     kDeleteValue,
@@ -107,10 +109,12 @@ constexpr std::array<const char*, kSqlCount> kSql = {
     "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2",
     "INSERT INTO keys(parent, name, folded, written) VALUES (?1, ?2, ?3, ?4)",
     "UPDATE keys SET written = ?2 WHERE id = ?1",
-    "SELECT name, written FROM keys WHERE parent = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT id FROM keys WHERE parent = ?1 ORDER BY id",
+    "SELECT name, written FROM keys WHERE id = ?1",
     "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2",
-    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT id FROM vals WHERE key = ?1 ORDER BY id",
+    "SELECT name, type, data FROM vals WHERE id = ?1",
     "INSERT INTO vals(key, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
     "INSERT INTO vals(key, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
@@ -173,6 +177,10 @@ LONG Check(int rc) {
             return failure;
         case SQLITE_NOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_BUSY:
+            Report("busy: another program has held it for more than " +
+                   std::to_string(kBusyTimeoutSeconds) + " seconds (" + message + ")");
+            return ERROR_BUSY;
         case SQLITE_READONLY:
         case SQLITE_PERM:
         case SQLITE_FULL:
@@ -274,6 +282,18 @@ class Transaction {
     bool open_ = false;
 };
 
+std::string FileKind(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a file";
+}
+
 uint32_t BigEndian32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -282,15 +302,19 @@ uint32_t BigEndian32(const unsigned char* p) {
 // write-ahead log, no header update) happens to a file that is not our registry.
 LONG CheckHeader() {
     const std::string file = FileName();
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd < 0 ? stat(file.c_str(), &info) == 0 : fstat(fd, &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            if (fd >= 0)
+                close(fd);
+            Report("not a regular file (" + FileKind(info.st_mode) + "); left as it is");
+            return ERROR_REGISTRY_CORRUPT;
+        }
+    }
     if (fd < 0) {
         Report(std::string("cannot be opened (") + strerror(errno) + "); left as it is");
-        return ERROR_CANTOPEN;
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        Report("cannot be opened (not a regular file); left as it is");
         return ERROR_CANTOPEN;
     }
     std::array<unsigned char, 100> header{};
@@ -346,7 +370,7 @@ LONG CreateDatabase() {
         return ERROR_CANTWRITE;
     }
     std::filesystem::path temporary = file;
-    temporary += ".new-" + std::to_string(getpid());
+    temporary += TemporarySuffix();
     std::filesystem::remove(temporary, error);
 
     sqlite3* db = nullptr;
@@ -377,6 +401,23 @@ LONG CreateDatabase() {
     return ERROR_SUCCESS;
 }
 
+// A writer killed before its journal had a header leaves a journal that is not hot: SQLite
+// ignores it and would remove it only at the next write. Whoever holds the write lock knows that
+// no writer is using it, so it goes now; when another process is writing, it is left to it.
+void RemoveDeadJournal(sqlite3* db) {
+    std::filesystem::path journal = RegistryFile();
+    journal += "-journal";
+    std::error_code error;
+    if (!std::filesystem::exists(journal, error))
+        return;
+    sqlite3_busy_timeout(db, 0);
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        std::filesystem::remove(journal, error);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutSeconds * 1000);
+}
+
 LONG OpenLocked() {
     if (failure != ERROR_SUCCESS) {
         database.reset();
@@ -389,6 +430,8 @@ LONG OpenLocked() {
     // fresh page would cost a fault. Before SQLite's first use only, so it may refuse later.
     [[maybe_unused]] static const int pageCache =
         sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+
+    RemoveLeftovers(RegistryFile().parent_path());
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(RegistryFile(), error))) {
         failure = CreateDatabase();
@@ -407,7 +450,7 @@ LONG OpenLocked() {
         failure = ERROR_CANTOPEN;
         return failure;
     }
-    sqlite3_busy_timeout(opened->db, 5000);
+    sqlite3_busy_timeout(opened->db, kBusyTimeoutSeconds * 1000);
 
     // The first read also rolls back what a process that died inside a write had left.
     std::string damage;
@@ -431,12 +474,8 @@ LONG OpenLocked() {
     }
     const std::string checkMessage = sqlite3_errmsg(opened->db);
     sqlite3_finalize(check);
-    if ((rc & 0xFF) == SQLITE_BUSY) {
-        // Another process holds the registry longer than the busy timeout: not damage, so the
-        // next call tries again.
-        Report("busy (" + checkMessage + ")");
-        return ERROR_CANTREAD;
-    }
+    if ((rc & 0xFF) == SQLITE_BUSY)
+        return Check(rc);  // not damage: the next call tries again
     if (rc != SQLITE_DONE || !damage.empty()) {
         Report("damaged (" + (damage.empty() ? checkMessage : damage) + "); left as it is");
         failure = ERROR_REGISTRY_CORRUPT;
@@ -456,6 +495,7 @@ LONG OpenLocked() {
     // disk before the database is touched, so a crash or power loss at any point leaves the old
     // value or the new one, and at rest the registry is this one file.
     sqlite3_exec(opened->db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+    RemoveDeadJournal(opened->db);
     database = std::move(opened);
     return ERROR_SUCCESS;
 }
@@ -532,6 +572,49 @@ LONG DeleteTree(KeyId key, bool includingKey) {
     if (result == ERROR_SUCCESS && !includingKey)
         result = Touch(key);
     return result == ERROR_SUCCESS ? transaction.Commit() : result;
+}
+
+// The id of the item at `index` in a key's listing, read again when the registry has changed
+// since. Called right after a statement, which has brought SQLite's data version up to date.
+LONG ListedId(Listing& listing, Sql listQuery, KeyId key, DWORD index, int64_t& id) {
+    unsigned dataVersion = 0;
+    sqlite3_file_control(database->db, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion);
+    if (listing.key != key || listing.dataVersion != dataVersion) {
+        listing = Listing{key, dataVersion, {}};
+        Query query(listQuery);
+        query.Bind(1, key);
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW)
+            listing.ids.push_back(query.Integer(0));
+        if (rc != SQLITE_DONE) {
+            listing = Listing{};
+            return Check(rc);
+        }
+    }
+    if (index >= listing.ids.size())
+        return LONG{ERROR_NO_MORE_ITEMS};
+    id = listing.ids[index];
+    return LONG{ERROR_SUCCESS};
+}
+
+// Reads the item at `index` of a key's listing with `read`, which gives ERROR_FILE_NOT_FOUND when
+// another process has deleted the item since the listing was read: then it is read again, once.
+template <typename Read>
+LONG ReadListed(Listing& listing, Sql listQuery, KeyId key, DWORD index, Read read) {
+    LONG result = KeyExists(key);
+    for (int attempt = 0; result == ERROR_SUCCESS && attempt < 2; ++attempt) {
+        int64_t id = 0;
+        result = ListedId(listing, listQuery, key, index, id);
+        if (result == ERROR_SUCCESS)
+            result = read(id);
+        if (result == ERROR_FILE_NOT_FOUND) {
+            listing = Listing{};
+            result = attempt == 0 ? LONG{ERROR_SUCCESS} : LONG{ERROR_NO_MORE_ITEMS};
+        } else {
+            break;
+        }
+    }
+    return result;
 }
 
 // Runs an operation with the database open and the store locked.
@@ -649,29 +732,26 @@ LONG ClearKey(KeyId key) {
 
 LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite) {
     return Reading([&] {
-        LONG result = KeyExists(key);
-        if (result != ERROR_SUCCESS)
-            return result;
-        Query query(kChildAt);
-        const int rc = query.Bind(1, key).Bind(2, int64_t{index}).Step();
-        if (rc != SQLITE_ROW)
-            return rc == SQLITE_DONE ? LONG{ERROR_NO_MORE_ITEMS} : Check(rc);
-        name = query.Name(0);
-        const auto written = static_cast<uint64_t>(query.Integer(1));
-        lastWrite.dwLowDateTime = static_cast<DWORD>(written & 0xFFFFFFFF);
-        lastWrite.dwHighDateTime = static_cast<DWORD>(written >> 32);
-        return LONG{ERROR_SUCCESS};
+        return ReadListed(database->subKeys, kChildIds, key, index, [&](int64_t id) {
+            Query query(kChildById);
+            const int rc = query.Bind(1, id).Step();
+            if (rc != SQLITE_ROW)
+                return rc == SQLITE_DONE ? LONG{ERROR_FILE_NOT_FOUND} : Check(rc);
+            name = query.Name(0);
+            const auto written = static_cast<uint64_t>(query.Integer(1));
+            lastWrite.dwLowDateTime = static_cast<DWORD>(written & 0xFFFFFFFF);
+            lastWrite.dwHighDateTime = static_cast<DWORD>(written >> 32);
+            return LONG{ERROR_SUCCESS};
+        });
     });
 }
 
 LONG ValueAt(KeyId key, DWORD index, Value& value) {
     return Reading([&] {
-        LONG result = KeyExists(key);
-        if (result != ERROR_SUCCESS)
-            return result;
-        Query query(kValueAt);
-        result = ReadValue(query, query.Bind(1, key).Bind(2, int64_t{index}).Step(), value);
-        return result == ERROR_FILE_NOT_FOUND ? LONG{ERROR_NO_MORE_ITEMS} : result;
+        return ReadListed(database->values, kValueIds, key, index, [&](int64_t id) {
+            Query query(kValueById);
+            return ReadValue(query, query.Bind(1, id).Step(), value);
+        });
     });
 }
 

@@ -16,6 +16,14 @@ namespace registry {
 
 using KeyId = int64_t;
 
+// How long a call waits for another process's write to end before it fails with ERROR_BUSY. A
+// write takes milliseconds: only a program that keeps the registry locked ever meets this.
+inline constexpr int kBusyTimeoutSeconds = 120;
+
+// Win32's limits on the length of one key name and of a value name, in characters.
+inline constexpr size_t kMaxKeyNameLength = 255;
+inline constexpr size_t kMaxValueNameLength = 16383;
+
 // The root keys; every other key descends from one of them and none of them can be deleted.
 inline constexpr KeyId kCurrentUser = 1;
 inline constexpr KeyId kLocalMachine = 2;
@@ -49,7 +57,8 @@ LONG DeleteKey(KeyId key, bool withSubKeys);
 LONG ClearKey(KeyId key);
 
 // Sub-keys and values are numbered in the order they were created; ERROR_NO_MORE_ITEMS past
-// the last one. Overwriting a value keeps its place.
+// the last one. Overwriting a value keeps its place. Asking for the items of a key one index
+// after the other costs one lookup each.
 LONG SubKeyAt(KeyId key, DWORD index, std::u16string& name, FILETIME& lastWrite);
 LONG ValueAt(KeyId key, DWORD index, Value& value);
 

@@ -15,10 +15,22 @@
 
 namespace device::registry::state {
 
+// The ids of one key's sub-keys or values in order, read at the first index asked for and kept
+// while the registry stays as it was, so that enumerating a key reads its list once.
+struct Listing {
+    int64_t key = 0;
+    // SQLite's count of changes to the file, by this connection or any other, as of the last
+    // statement; an empty listing (key 0) is never valid.
+    unsigned dataVersion = 0;
+    std::vector<int64_t> ids;
+};
+
 // The open database and its statements, prepared when it opens (one per kind of operation).
 struct Database {
     sqlite3* db = nullptr;
     std::vector<sqlite3_stmt*> statements;
+    Listing subKeys;
+    Listing values;
 
     Database() = default;
     Database(const Database&) = delete;

@@ -18,6 +18,7 @@
 
 #include "base/debug.h"
 #include "base/text.h"
+#include "device/device_folder.h"
 
 namespace device {
 
@@ -129,8 +130,10 @@ bool WriteAll(int fd, std::span<const unsigned char> bytes) {
 // slower to set up.
 bool WriteWhole(const fs::path& target, std::span<const unsigned char> bytes, mode_t mode,
                 bool replace) {
+    // The writer's pid in the name lets a later start remove what a killed writer left.
     std::string temporary =
-        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+        (target.parent_path() / ("." + target.filename().string() + TemporarySuffix() + "-XXXXXX"))
+            .string();
     FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
     if (file.Get() < 0)
         return Fail("create a file in", target.parent_path(), strerror(errno));

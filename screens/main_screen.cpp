@@ -53,15 +53,23 @@ static BOOL InitMainScreen(HWND screen) {
     return TRUE;
 }
 
-// Writes the tone of one list's current entry, or says that the list has none.
-static void SaveTone(HWND screen, int listId, void (*writeSound)(const WideString&)) {
+static void ShowSaveError(HWND screen) {
+    MessageBox(screen, TEXT("Erreur pendant la modification du regitre"), TEXT("Erreur"), MB_OK);
+}
+
+// Writes the tone of one list's current entry, or says that the list has none. FALSE when the
+// tone could not be written: the error has been shown.
+static BOOL SaveTone(HWND screen, int listId, BOOL (*writeSound)(const WideString&)) {
     LRESULT row = SendDlgItemMessage(screen, listId, LB_GETCURSEL, 0, 0);
     if (row == LB_ERR || row >= TonePathCount) {
-        MessageBox(screen, TEXT("Erreur pendant la modification du regitre"), TEXT("Erreur"),
-                   MB_OK);
-        return;
+        ShowSaveError(screen);
+        return TRUE;
     }
-    writeSound(TonePathTable[row]);
+    if (!writeSound(TonePathTable[row])) {
+        ShowSaveError(screen);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // Hands the tone of the list that last had the focus to the phone's player.
@@ -84,9 +92,11 @@ static void PlayTone(HWND screen) {
 static BOOL MainScreenCommand(HWND screen, int command) {
     switch (command) {
         case IDM_DONE:
-            SaveTone(screen, IDC_RING_LIST, WriteRingSound);
-            SaveTone(screen, IDC_SMS_LIST, WriteSmsSound);
-            EndDialog(screen, 0);
+            // A tone that could not be written keeps the screen open: the user can try again.
+            if (SaveTone(screen, IDC_RING_LIST, WriteRingSound) &&
+                SaveTone(screen, IDC_SMS_LIST, WriteSmsSound)) {
+                EndDialog(screen, 0);
+            }
             return TRUE;
 
         case IDM_PLAY:

@@ -50,14 +50,16 @@ static WideString ReadValue(const WCHAR* keyName, const WCHAR* valueName) {
 }
 
 // Only opens the key: the phone's own keys are never created here.
-static void WriteValue(const WCHAR* keyName, const WCHAR* valueName, const WideString& text) {
+static BOOL WriteValue(const WCHAR* keyName, const WCHAR* valueName, const WideString& text) {
     HKEY key;
     if (RegOpenKeyEx(HKEY_CURRENT_USER, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-        return;
+        return FALSE;
     }
     DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
-    RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), size);
+    LONG result =
+        RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), size);
     RegCloseKey(key);
+    return result == ERROR_SUCCESS;
 }
 
 BOOL EnsureAppKey() {
@@ -65,9 +67,10 @@ BOOL EnsureAppKey() {
     HKEY key;
     DWORD disposition = 0;
     if (RegCreateKeyEx(HKEY_CURRENT_USER, AppKey, 0, noClass, 0, KEY_ALL_ACCESS, NULL, &key,
-                       &disposition) == ERROR_SUCCESS) {
-        RegCloseKey(key);
+                       &disposition) != ERROR_SUCCESS) {
+        return TRUE;
     }
+    RegCloseKey(key);
     return disposition == REG_OPENED_EXISTING_KEY;
 }
 
@@ -75,8 +78,8 @@ WideString ReadFolder() {
     return ReadValue(AppKey, TEXT("Dossier"));
 }
 
-void WriteFolder(const WideString& folder) {
-    WriteValue(AppKey, TEXT("Dossier"), folder);
+BOOL WriteFolder(const WideString& folder) {
+    return WriteValue(AppKey, TEXT("Dossier"), folder);
 }
 
 WideString ReadRingSound() {
@@ -87,12 +90,12 @@ WideString ReadSmsSound() {
     return ReadValue(SmsKey, TEXT("Sound"));
 }
 
-void WriteRingSound(const WideString& path) {
-    WriteValue(RingKey, TEXT("Sound"), path);
+BOOL WriteRingSound(const WideString& path) {
+    return WriteValue(RingKey, TEXT("Sound"), path);
 }
 
-void WriteSmsSound(const WideString& path) {
-    WriteValue(SmsKey, TEXT("Sound"), path);
+BOOL WriteSmsSound(const WideString& path) {
+    return WriteValue(SmsKey, TEXT("Sound"), path);
 }
 
 int ReadRingScript() {
@@ -106,7 +109,7 @@ int ReadRingScript() {
     return 2;
 }
 
-void WriteRingScript(int index) {
+BOOL WriteRingScript(int index) {
     int row = (index == 0 || index == 1) ? index : 2;
-    WriteValue(RingKey, TEXT("Script"), RepeatScripts[row]);
+    return WriteValue(RingKey, TEXT("Script"), RepeatScripts[row]);
 }

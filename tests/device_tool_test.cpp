@@ -1,15 +1,21 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/device_folder.h"
+#include "device/paths.h"
 #include "device/registry_store.h"
 #include "support/files.h"
 #include "support/program.h"
@@ -312,6 +318,127 @@ TEST_F(DeviceTool, ADamagedRegistryIsReportedAndLeftAsItIs) {
     }
     EXPECT_EQ(fs::file_size(device::RegistryFile()), garbage.size());
     EXPECT_FALSE(fs::exists(device.Folder() / "registry.db-journal"));
+}
+
+TEST_F(DeviceTool, NamesLongerThanTheRegistryTakesAreRefusedWithTheLimit) {
+    const std::string key = "HKCU\\Software\\" + std::string(256, 'k');
+    const std::string value(16384, 'v');
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"reg", "add", key, "/f"},
+         "A key name is 256 characters long; the registry takes at most 255."},
+        {{"reg", "query", key},
+         "A key name is 256 characters long; the registry takes at most 255."},
+        {{"reg", "delete", key, "/f"},
+         "A key name is 256 characters long; the registry takes at most 255."},
+        {{"reg", "add", "HKCU\\Software", "/v", value, "/d", "x", "/f"},
+         "The value name is 16384 characters long; the registry takes at most 16383."},
+    };
+    for (const auto& [command, message] : cases) {
+        const ProgramResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 1) << command[1];
+        EXPECT_EQ(result.err, "ERROR: " + message + "\n") << command[1];
+    }
+    Expect({"reg", "add", "HKCU\\Software\\" + std::string(255, 'k'), "/v", value.substr(1), "/d",
+            "x", "/f"},
+           kDone);
+}
+
+// Host files to copy, in a folder of the test's own.
+fs::path HostFile(const std::string& name, const std::string& bytes) {
+    const fs::path file = fs::path(getenv("TAVONNE_DEVICE")).parent_path() / "host" / name;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+    return file;
+}
+
+TEST_F(DeviceTool, CopyPutsFilesIntoAPhoneFolderUnderTheirNames) {
+    const fs::path carillon = HostFile("Carillon.wav", "RIFF un");
+    const fs::path valse = HostFile("Valse d'été.mid", "MThd deux");
+    Expect({"copy", carillon.string(), valse.string(), "\\Storage\\Sonneries\\"},
+           "        2 file(s) copied.\n");
+    const fs::path folder = device.Folder() / "fs" / "Storage" / "Sonneries";
+    EXPECT_EQ(ReadFile(folder / "Carillon.wav"), "RIFF un");
+    EXPECT_EQ(ReadFile(folder / "Valse d'été.mid"), "MThd deux");
+
+    // The phone tells no names apart by case: a file of the same name is replaced, keeping its
+    // name, wherever the folder's name is typed in another case.
+    const fs::path again = HostFile("other/CARILLON.WAV", "RIFF trois");
+    Expect({"copy", again.string(), "\\storage\\SONNERIES"}, "        1 file(s) copied.\n");
+    EXPECT_EQ(ReadFile(folder / "Carillon.wav"), "RIFF trois");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+TEST_F(DeviceTool, CopyRefusesWhatThePhoneCannotHoldAndCopiesNothing) {
+    const fs::path good = HostFile("Bon.wav", "RIFF");
+    const std::pair<fs::path, std::string> cases[] = {
+        {HostFile("a\\b.wav", "x"), "cannot hold a file named \"a\\b.wav\""},
+        {HostFile("tab\there.wav", "x"), "cannot hold a file named \"tab\\x09here.wav\""},
+        {HostFile("line\nfeed.mid", "x"), "cannot hold a file named \"line\\x0afeed.mid\""},
+        {HostFile("double/bon.WAV", "x"), "Two files are named \"bon.WAV\""},
+        {good.parent_path() / "absent.wav", "absent.wav is not a file"},
+        {good.parent_path(), "host is not a file"},
+    };
+    for (const auto& [file, message] : cases) {
+        const ProgramResult result = Run({"copy", good.string(), file.string(), "\\Neuf\\"});
+        EXPECT_EQ(result.exitCode, 1) << file;
+        EXPECT_EQ(result.out, "") << file;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("Nothing was copied."), std::string::npos) << result.err;
+        EXPECT_FALSE(fs::exists(device.Folder() / "fs" / "Neuf"));
+    }
+}
+
+// Writes killed at random moments, some of them while a first start makes the phone: each
+// leaves the old value or the new one, and the next use of the device clears what they left.
+TEST_F(DeviceTool, KilledWritesLeaveTheOldOrTheNewValueAndNoLeftovers) {
+    const std::string key = "HKCU\\Software\\Tavonne";
+    const auto write = [&](int i) {
+        return std::vector<std::string>{
+            "reg", "add", key, "/v", "Dossier", "/d", "\\Dossier " + std::to_string(i) + "\\",
+            "/f"};
+    };
+    // How long a write takes on a new phone, and on one that is made: the kills fall within.
+    std::vector<std::chrono::microseconds> takes;
+    for (int i = 0; i < 2; ++i) {
+        const auto started = std::chrono::steady_clock::now();
+        Expect(write(0), kDone);
+        takes.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started));
+    }
+    std::mt19937 random(20261207);
+    std::optional<std::string> current = "\\Dossier 0\\";
+    int killed = 0;
+    for (int i = 1; i <= 50; ++i) {
+        const bool newPhone = i % 5 == 0;  // then the write also makes the phone
+        if (newPhone) {
+            fs::remove_all(device.Folder());
+            current.reset();
+        }
+        std::uniform_int_distribution<int64_t> delay(0, takes[newPhone ? 0 : 1].count());
+        const pid_t writer = StartProgram(TAVONNE_DEVICE_TOOL, write(i));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        kill(writer, SIGKILL);
+        int status = 0;
+        waitpid(writer, &status, 0);
+        killed += WIFSIGNALED(status) ? 1 : 0;
+
+        if (newPhone)
+            ASSERT_EQ(Run({"init"}).exitCode, 0);
+        const ProgramResult query = Run({"reg", "query", key, "/v", "Dossier"});
+        const size_t at = query.out.find("REG_SZ    ");
+        std::optional<std::string> found;
+        if (at != std::string::npos)
+            found = query.out.substr(at + 10, query.out.find('\n', at) - at - 10);
+        const std::string written = "\\Dossier " + std::to_string(i) + "\\";
+        EXPECT_TRUE(found == current || found == written) << i << ": " << query.out << query.err;
+        current = found;
+        for (const auto& entry : fs::recursive_directory_iterator(device.Folder())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".new-"), std::string::npos) << i << ": " << entry.path();
+            EXPECT_EQ(name.find("-journal"), std::string::npos) << i << ": " << entry.path();
+        }
+    }
+    EXPECT_GT(killed, 10) << "most writes are to be killed before they end";
 }
 
 TEST_F(DeviceTool, PathGivesTheHostPathOfADevicePath) {

@@ -1,6 +1,7 @@
 // The whole program, run as the real tavonne binary in script mode against a temporary device,
 // with the phone's registry read back through tavonne-device.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <fstream>
@@ -391,6 +392,46 @@ TEST_F(Program, AnUnusableDeviceFolderIsReportedWithItsOwnStatus) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("cannot be used"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+}
+
+// A registry call waits its turn: a start while another program holds the registry's write lock
+// for longer than a moment waits for it, is no first start, and saves once it may.
+TEST_F(Program, AStartWaitsForARegistryThatAnotherProgramHolds) {
+    Configured("\\Tones\\");
+    Set(kRing, "Sound", "\\Windows\\Reggae.mid");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(device::RegistryFile().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("RIGHT");
+    tavonne.Send("SOFT1");
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    EXPECT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(tavonne.Finish(), 1) << tavonne.Errors();
+    EXPECT_EQ(Get(kApp, "Dossier"), "\\Tones\\");
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Robatica.mid");
+}
+
+// "Terminé" when the registry cannot be written: the error box, and the main screen stays, so
+// that the user can try again or cancel.
+TEST_F(Program, DoneThatCannotSaveSaysSoAndKeepsTheMainScreen) {
+    Configured();
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    EXPECT_NE(tavonne.Snap().find("Sonnerie principale :"), std::string::npos);
+    std::ofstream(device::RegistryFile(), std::ios::binary | std::ios::trunc)
+        << std::string(8192, 'x');
+    tavonne.Send("SOFT1");
+    const std::string error = tavonne.Snap();
+    EXPECT_NE(error.find("Erreur"), std::string::npos) << error;
+    EXPECT_NE(error.find("regitre"), std::string::npos) << error;
+    tavonne.Send("ACTION");
+    const std::string main = tavonne.Snap();
+    EXPECT_NE(main.find("Sonnerie principale :"), std::string::npos) << main;
+    EXPECT_EQ(main.find("regitre"), std::string::npos) << main;
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
 }
 
 TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 #include "base/debug.h"
 #include "platform/testing/testing.h"
 #include "support/files.h"
+#include "support/program.h"
 #include "support/reg_bytes.h"
 #include "support/temp_device.h"
 
@@ -346,6 +349,40 @@ TEST_F(Registry, EnumerationFollowsCreationOrderAndReportsSizes) {
     RegCloseKey(key);
 }
 
+TEST_F(Registry, EnumerationByIndexSeesChangesMadeBetweenCalls) {
+    HKEY key = Create(HKEY_CURRENT_USER, u"Liste");
+    for (LPCWSTR name : {u"A", u"B", u"C"}) {
+        ASSERT_EQ(Set(key, name, REG_SZ, Sz(name)), ERROR_SUCCESS);
+        RegCloseKey(Create(key, name));
+    }
+    EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"A", u"B", u"C"}));
+    EXPECT_EQ(SubKeys(key), (std::vector<std::u16string>{u"A", u"B", u"C"}));
+
+    // Another process changes the key...
+    for (const std::vector<std::string>& change :
+         {std::vector<std::string>{"reg", "add", "HKCU\\Liste", "/v", "D", "/d", "d", "/f"},
+          {"reg", "delete", "HKCU\\Liste", "/v", "B", "/f"},
+          {"reg", "add", "HKCU\\Liste\\D", "/f"},
+          {"reg", "delete", "HKCU\\Liste\\B", "/f"}})
+        ASSERT_EQ(RunDeviceTool(change).exitCode, 0);
+    EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"A", u"C", u"D"}));
+    EXPECT_EQ(SubKeys(key), (std::vector<std::u16string>{u"A", u"C", u"D"}));
+
+    // ...and so does this one, in the middle of an enumeration.
+    WCHAR name[8];
+    DWORD length = 8;
+    ASSERT_EQ(RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueW(key, u"A"), ERROR_SUCCESS);
+    length = 8;
+    ASSERT_EQ(RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name, length), u"C");
+    ASSERT_EQ(RegDeleteTreeW(key, u"C"), ERROR_SUCCESS);
+    EXPECT_EQ(SubKeys(key), (std::vector<std::u16string>{u"A", u"D"}));
+    RegCloseKey(key);
+}
+
 TEST_F(Registry, KeyWithSubKeysIsNotDeletedButATreeCanBe) {
     HKEY parent = Create(HKEY_CURRENT_USER, u"Arbre");
     RegCloseKey(Create(parent, u"Branche\\Feuille"));
@@ -659,9 +696,69 @@ TEST_F(DamagedRegistry, OverwrittenPages) {
     ExpectRefused(ERROR_REGISTRY_CORRUPT, "damaged");
 }
 
-TEST_F(DamagedRegistry, UnreadablePath) {
+TEST_F(DamagedRegistry, AFolder) {
     fs::create_directories(device::RegistryFile() / "inside");
-    ExpectRefused(ERROR_CANTOPEN, "cannot be opened");
+    ExpectRefused(ERROR_REGISTRY_CORRUPT, "not a regular file (a folder)");
+}
+
+// Opening a FIFO for reading would wait for a writer forever; the alarm ends a test that waits.
+TEST_F(DamagedRegistry, AFifoIsRefusedWithoutWaiting) {
+    ASSERT_EQ(mkfifo(device::RegistryFile().c_str(), 0644), 0);
+    alarm(20);
+    ExpectRefused(ERROR_REGISTRY_CORRUPT, "not a regular file (a FIFO)");
+    alarm(0);
+}
+
+TEST_F(DamagedRegistry, ASocket) {
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = device::RegistryFile().string();
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ExpectRefused(ERROR_REGISTRY_CORRUPT, "not a regular file (a socket)");
+    close(listener);
+}
+
+// --- what a killed writer leaves -----------------------------------------------------------------
+
+TEST_F(Registry, LeftoversOfEndedWritersGoWhenTheDeviceIsNextOpened) {
+    // A process that has ended, and one that runs: the test's parent.
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string alive = std::to_string(getppid());
+
+    const fs::path folder = device.Folder();
+    const fs::path windows = device::FileSystemRoot() / "Windows";
+    const fs::path sounds = device::FileSystemRoot() / "IPSM" / "Application Data" / "Sounds";
+    const std::pair<fs::path, bool> files[] = {
+        // A first start killed while it made the registry, or while it wrote a tone.
+        {folder / ("registry.db.new-" + dead), false},
+        {folder / ("registry.db.new-" + dead + "-journal"), false},
+        {windows / (".Alarm1.mid.new-" + dead + "-a1B2c3"), false},
+        {sounds / (".Petit bip.wav.new-" + dead + "-zzzzzz"), false},
+        // A writer still at work.
+        {folder / ("registry.db.new-" + alive), true},
+        {windows / (".Alarm2.mid.new-" + alive + "-a1B2c3"), true},
+        // Files that only look like ours.
+        {sounds / ("Remix.new-" + dead + "-2.wav"), true},
+        {sounds / (".notes.new-" + dead + "x"), true},
+        {folder / ("other.db.new-" + dead), true},
+    };
+    for (const auto& [file, stays] : files)
+        WriteFile(file, "partial");
+
+    // The next start finds no registry, makes the phone, and clears what the dead writer left.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Sounds\\RingTone0", 0, 0, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    for (const auto& [file, stays] : files)
+        EXPECT_EQ(fs::exists(file), stays) << file;
 }
 
 // --- the phone's defaults ----------------------------------------------------------------------

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
+#include "device/device_folder.h"
 #include "settings/settings.h"
 #include "support/reg_bytes.h"
 #include "support/temp_device.h"
@@ -69,6 +72,17 @@ TEST_F(SettingsStore, AppKeyIsNewOnceThenExisting) {
     EXPECT_TRUE(EnsureAppKey());
 }
 
+// A registry that cannot be used is no first start, and no write pretends to have worked.
+TEST_F(SettingsStore, ABrokenRegistryIsNoFirstStartAndRefusesWrites) {
+    std::filesystem::create_directories(device::RegistryFile().parent_path());
+    std::ofstream(device::RegistryFile()) << "Ceci n'est pas un registre.\n";
+    EXPECT_TRUE(EnsureAppKey());
+    EXPECT_EQ(ReadFolder(), u"");
+    EXPECT_FALSE(WriteFolder(u"\\Tones\\"));
+    EXPECT_FALSE(WriteRingSound(u"\\Windows\\Alarm1.mid"));
+    EXPECT_FALSE(WriteRingScript(0));
+}
+
 TEST_F(SettingsStore, FolderIsStoredExactlyAsTypedWithItsTerminator) {
     EnsureAppKey();
     EXPECT_EQ(ReadFolder(), u"");  // no value yet
@@ -84,7 +98,7 @@ TEST_F(SettingsStore, FolderIsStoredExactlyAsTypedWithItsTerminator) {
 }
 
 TEST_F(SettingsStore, WritingNeverCreatesThePhonesKeys) {
-    // A phone whose sound keys are gone: writes have no effect and create nothing.
+    // A phone whose sound keys are gone: writes fail and create nothing.
     HKEY sounds;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Sounds", 0, KEY_ALL_ACCESS, &sounds),
               ERROR_SUCCESS);
@@ -98,10 +112,10 @@ TEST_F(SettingsStore, WritingNeverCreatesThePhonesKeys) {
     }
     RegCloseKey(sounds);
 
-    WriteRingSound(u"\\Windows\\Alarm1.mid");
-    WriteSmsSound(u"\\Windows\\Alarm1.mid");
-    WriteRingScript(1);
-    WriteFolder(u"\\Tones\\");  // Software\Tavonne is only made by EnsureAppKey
+    EXPECT_FALSE(WriteRingSound(u"\\Windows\\Alarm1.mid"));
+    EXPECT_FALSE(WriteSmsSound(u"\\Windows\\Alarm1.mid"));
+    EXPECT_FALSE(WriteRingScript(1));
+    EXPECT_FALSE(WriteFolder(u"\\Tones\\"));  // Software\Tavonne is only made by EnsureAppKey
     EXPECT_FALSE(KeyExists(RingKey));
     EXPECT_FALSE(KeyExists(SmsKey));
     EXPECT_FALSE(KeyExists(AppKey));
@@ -111,8 +125,8 @@ TEST_F(SettingsStore, WritingNeverCreatesThePhonesKeys) {
 }
 
 TEST_F(SettingsStore, SoundsGoToTheirOwnKeys) {
-    WriteRingSound(u"\\Windows\\NewTune7.mid");
-    WriteSmsSound(u"\\IPSM\\Application Data\\Sounds\\Petit bip.wav");
+    EXPECT_TRUE(WriteRingSound(u"\\Windows\\NewTune7.mid"));
+    EXPECT_TRUE(WriteSmsSound(u"\\IPSM\\Application Data\\Sounds\\Petit bip.wav"));
     EXPECT_EQ(ReadRaw(RingKey, u"Sound").bytes, Utf16Bytes(u"\\Windows\\NewTune7.mid", true));
     EXPECT_EQ(ReadRaw(SmsKey, u"Sound").bytes,
               Utf16Bytes(u"\\IPSM\\Application Data\\Sounds\\Petit bip.wav", true));

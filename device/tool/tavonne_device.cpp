@@ -1,20 +1,25 @@
-// tavonne-device: creates the phone's device folder, maps device paths to host paths, and reads
-// and changes the phone's registry with the syntax and output of Windows' reg command.
+// tavonne-device: creates the phone's device folder, maps device paths to host paths, copies
+// files onto the phone, and reads and changes the phone's registry with the syntax and output of
+// Windows' reg command.
 #include <windows.h>
 
 #include <stdio.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
 #include "base/text.h"
+#include "device/registry_store.h"
 
 namespace {
 
@@ -24,6 +29,7 @@ const char kNotFound[] =
 const char kUsage[] =
     "usage: tavonne-device init\n"
     "       tavonne-device path DEVICE_PATH\n"
+    "       tavonne-device copy HOST_FILE... DEVICE_FOLDER\n"
     "       tavonne-device reg query KEY [/v NAME | /ve]\n"
     "       tavonne-device reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
     "       tavonne-device reg delete KEY [/v NAME | /ve | /va] [/f]\n"
@@ -59,6 +65,11 @@ void Check(LONG result) {
             throw Failure{"ERROR: The device's registry " + file + " cannot be read."};
         case ERROR_CANTWRITE:
             throw Failure{"ERROR: The device's registry " + file + " cannot be written."};
+        case ERROR_BUSY:
+            throw Failure{"ERROR: The device's registry " + file +
+                          " is held by another program for more than " +
+                          std::to_string(device::registry::kBusyTimeoutSeconds) +
+                          " seconds; try again when it is done."};
         case ERROR_ACCESS_DENIED:
             throw Failure{"ERROR: Access is denied."};
         default:
@@ -123,6 +134,10 @@ KeyPath ParseKey(const std::string& argument) {
             const size_t end = std::min(path.subKey.find(u'\\', start), path.subKey.size());
             if (end == start)
                 throw Failure{std::string("ERROR: Invalid key name.\n") + kUsage};
+            if (end - start > device::registry::kMaxKeyNameLength)
+                throw Failure{"ERROR: A key name is " + std::to_string(end - start) +
+                              " characters long; the registry takes at most " +
+                              std::to_string(device::registry::kMaxKeyNameLength) + "."};
             path.names.push_back(path.subKey.substr(start, end - start));
             start = end + 1;
         }
@@ -153,22 +168,25 @@ struct Value {
 std::vector<Value> Values(HKEY key) {
     std::vector<Value> values;
     std::u16string name(16384, u'\0');
+    std::vector<BYTE> data(1024);
     for (DWORD index = 0;; ++index) {
         Value value;
         DWORD nameLength = static_cast<DWORD>(name.size());
-        DWORD size = 0;
+        DWORD size = static_cast<DWORD>(data.size());
         LONG result = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
-                                    nullptr, &size);
+                                    data.data(), &size);
+        // A value bigger than the buffer: again with its size.
+        while (result == ERROR_MORE_DATA) {
+            data.resize(size);
+            nameLength = static_cast<DWORD>(name.size());
+            result = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
+                                   data.data(), &size);
+        }
         if (result == ERROR_NO_MORE_ITEMS)
             return values;
         Check(result);
         value.name.assign(name.data(), nameLength);
-        value.data.resize(size);
-        nameLength = static_cast<DWORD>(name.size());
-        result = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
-                               value.data.data(), &size);
-        Check(result);
-        value.data.resize(size);
+        value.data.assign(data.begin(), data.begin() + size);
         values.push_back(std::move(value));
     }
 }
@@ -447,7 +465,12 @@ int Canceled() {
 }
 
 std::u16string ChosenValue(const Options& options) {
-    return options.value ? text::FromUtf8(*options.value) : std::u16string();
+    const std::u16string name = options.value ? text::FromUtf8(*options.value) : std::u16string();
+    if (name.size() > device::registry::kMaxValueNameLength)
+        throw Failure{"ERROR: The value name is " + std::to_string(name.size()) +
+                      " characters long; the registry takes at most " +
+                      std::to_string(device::registry::kMaxValueNameLength) + "."};
+    return name;
 }
 
 std::string ShownName(const std::u16string& name) {
@@ -569,6 +592,50 @@ int Path(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Copies host files into a folder of the phone under their own names, making the folder. Every
+// name is checked before anything is copied; a file of the same name in any letter case is
+// replaced, as the phone would.
+int Copy(const std::vector<std::string>& args) {
+    namespace fs = std::filesystem;
+    if (args.size() < 4)
+        SyntaxError();
+    const std::vector<std::string> files(args.begin() + 2, args.end() - 1);
+    std::set<std::u16string> names;
+    for (const std::string& file : files) {
+        std::error_code error;
+        if (!fs::is_regular_file(file, error))
+            throw Failure{"ERROR: " + device::EscapedName(file) +
+                          " is not a file. Nothing was copied."};
+        const std::string name = fs::path(file).filename().string();
+        if (!device::PhoneCanHoldName(name))
+            throw Failure{"ERROR: The phone cannot hold a file named \"" +
+                          device::EscapedName(name) +
+                          "\": its names have no backslash and no control character (a tab, a "
+                          "line feed). Nothing was copied."};
+        if (!names.insert(text::Fold(text::FromUtf8(name))).second)
+            throw Failure{"ERROR: Two files are named \"" + device::EscapedName(name) +
+                          "\" on the phone, where letter case does not tell names apart. "
+                          "Nothing was copied."};
+    }
+    device::EnsureProvisioned();
+    const std::u16string folder = text::FromUtf8(args.back());
+    std::error_code error;
+    fs::create_directories(device::HostPath(folder), error);
+    if (error)
+        throw Failure{"ERROR: The folder " + args.back() + " cannot be made on the phone (" +
+                      error.message() + ")."};
+    for (const std::string& file : files) {
+        const std::u16string name = text::FromUtf8(fs::path(file).filename().string());
+        const fs::path target = device::HostPath(folder + u"\\" + name);
+        fs::copy_file(file, target, fs::copy_options::overwrite_existing, error);
+        if (error)
+            throw Failure{"ERROR: " + device::EscapedName(file) + " cannot be copied to " +
+                          device::EscapedName(target.string()) + " (" + error.message() + ")."};
+    }
+    std::cout << "        " << files.size() << " file(s) copied.\n";
+    return 0;
+}
+
 int Run(const std::vector<std::string>& args) {
     if (args.size() < 2)
         SyntaxError();
@@ -580,6 +647,8 @@ int Run(const std::vector<std::string>& args) {
         return Init(args);
     if (args[1] == "path")
         return Path(args);
+    if (args[1] == "copy")
+        return Copy(args);
     if (text::EqualNoCase(text::FromUtf8(args[1]), u"reg"))
         return Reg(args);
     SyntaxError();

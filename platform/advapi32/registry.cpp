@@ -20,10 +20,6 @@ namespace reg = device::registry;
 
 namespace {
 
-// Win32's limits on the length of one key name and of a value name, in characters.
-constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxValueNameLength = 16383;
-
 struct OpenKey {
     reg::KeyId key;
     uint64_t generation;
@@ -88,7 +84,7 @@ LONG SplitPath(LPCWSTR subKey, std::vector<std::u16string>& names) {
     while (!rest.empty()) {
         const size_t end = rest.find(u'\\');
         const std::u16string_view name = rest.substr(0, end);
-        if (name.empty() || name.size() > kMaxKeyNameLength)
+        if (name.empty() || name.size() > reg::kMaxKeyNameLength)
             return ERROR_INVALID_PARAMETER;
         names.emplace_back(name);
         if (end == std::u16string_view::npos)
@@ -226,7 +222,7 @@ extern "C" LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Rese
     return Guarded([&] {
         const std::u16string_view name = ValueName(lpValueName);
         if (Reserved != 0 || (lpData == nullptr && cbData != 0) ||
-            name.size() > kMaxValueNameLength)
+            name.size() > reg::kMaxValueNameLength)
             return LONG{ERROR_INVALID_PARAMETER};
         reg::KeyId key = 0;
         const LONG result = Begin(hKey, key);

@@ -35,16 +35,6 @@ bool NameFitsFindData(size_t units) {
 
 namespace {
 
-// A name the phone's file system could not hold: a backslash would split it into a path, and
-// control characters (a tab, a line feed) would break every line that shows it.
-bool PhoneCanHoldName(std::string_view raw) {
-    for (const char c : raw) {
-        if (c == '\\' || static_cast<unsigned char>(c) < 0x20)
-            return false;
-    }
-    return true;
-}
-
 bool IsSeparator(char16_t c) {
     return c == u'\\' || c == u'/';
 }
@@ -63,23 +53,6 @@ bool IsAscii(std::string_view s) {
 
 char16_t FoldAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 0x20) : static_cast<char16_t>(c);
-}
-
-// A host name for the debug output, its control characters written as \xNN.
-std::string Escaped(std::string_view raw) {
-    std::string shown;
-    for (const char c : raw) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-            const char digits[] = "0123456789abcdef";
-            shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 15];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
 }
 
 // The folded units of an ASCII host name, read straight from its bytes.
@@ -377,8 +350,9 @@ void Search::Add(std::string_view raw) {
 
 // `foldedName` is empty for ASCII names, whose folded form is read from `raw`.
 void Search::Keep(std::string_view raw, std::u16string_view foldedName) {
-    if (!PhoneCanHoldName(raw)) {
-        debug::Write("FindFirstFile: skipped a name no phone can hold: " + Escaped(raw) + "\n");
+    if (!device::PhoneCanHoldName(raw)) {
+        debug::Write(
+            "FindFirstFile: skipped a name no phone can hold: " + device::EscapedName(raw) + "\n");
         return;
     }
     key_.clear();

@@ -96,6 +96,13 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     return result;
 }
 
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args) {
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    const pid_t pid = Spawn(program, args, null, null, null);
+    close(null);
+    return pid;
+}
+
 ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input,
                             const EnvironmentChanges& changes) {
     return RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);

@@ -22,6 +22,10 @@ using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input = "", const EnvironmentChanges& changes = {});
 
+// Starts a program with its standard streams on /dev/null and returns at once: the caller waits
+// for it (or kills it).
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args);
+
 // tavonne-device with these arguments.
 ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input = "",
                             const EnvironmentChanges& changes = {});
