@@ -54,6 +54,10 @@ std::filesystem::path LogFile() {
     return Folder() / "device.log";
 }
 
+std::filesystem::path StatusFile() {
+    return Folder() / "run" / "status";
+}
+
 void ResetForTesting() {
     cachedFolder.reset();
 }

@@ -22,7 +22,7 @@ target_sources(tavonne_platform PRIVATE
 # The player links the platform, so the platform only knows where the build puts it; programs
 # that provision a device folder depend on it being built (see PlayerBinary()).
 add_executable(qhandler ${CMAKE_SOURCE_DIR}/device/player/qhandler.cpp)
-target_link_libraries(qhandler PRIVATE tavonne_platform)
+target_link_libraries(qhandler PRIVATE tavonne_platform tavonne_sound)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/tones.cpp APPEND PROPERTY
     COMPILE_DEFINITIONS TAVONNE_PLAYER_BUILD_PATH="$<TARGET_FILE:qhandler>")
 add_dependencies(tavonne-device qhandler)
