@@ -21,7 +21,7 @@
 #include "device/device_folder.h"
 #include "device/player/tone_file.h"
 #include "device/tones.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/audio.h"
 #include "support/program.h"
 #include "support/temp_device.h"

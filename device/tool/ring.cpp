@@ -18,7 +18,7 @@
 #include "device/player/tone_file.h"
 #include "device/provision.h"
 #include "device/sound/sound.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace ring {
 
