@@ -189,6 +189,17 @@ TEST_F(TerminalProgramTest, ShowsTheScreenTakesKeysAndGivesTheTerminalBackAtExit
     ExpectScreenLeft();
 }
 
+// Nothing is heard on a machine without sound, and the line under the phone says why.
+TEST_F(TerminalProgramTest, PlayShowsUnderThePhoneWhyNothingIsHeard) {
+    ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
+    Type("\033OP");  // F1: "OK", then the settings screen
+    Type("\033OQ");  // F2: "Annuler", then the main screen
+    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    Type("\033OQ");  // F2: the menu
+    Type("1");       // "Jouer"
+    EXPECT_TRUE(ReadUntil("Standard.wav : pas de sortie audio")) << output;
+}
+
 TEST_F(TerminalProgramTest, GivesTheTerminalBackWhenKilled) {
     ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
     ASSERT_EQ(kill(pid, SIGTERM), 0);
