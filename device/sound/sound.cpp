@@ -282,7 +282,6 @@ class SdlOutput : public Output {
         }
         bytesPerFrame_ = channels * 2;
         ahead_ = static_cast<Uint32>(rate / 4 * bytesPerFrame_);
-        SDL_PauseAudioDevice(device_, 0);
         return true;
     }
 
@@ -293,7 +292,13 @@ class SdlOutput : public Output {
             SDL_ClearQueuedAudio(device_);
             return true;
         }
-        return SDL_QueueAudio(device_, frames, static_cast<Uint32>(count * bytesPerFrame_)) == 0;
+        if (SDL_QueueAudio(device_, frames, static_cast<Uint32>(count * bytesPerFrame_)) != 0)
+            return false;
+        // The device starts with the tone's first frames, not with silence before them.
+        if (!playing_)
+            SDL_PauseAudioDevice(device_, 0);
+        playing_ = true;
+        return true;
     }
 
     void Finish() override {
@@ -311,6 +316,7 @@ class SdlOutput : public Output {
     std::function<bool()> stopped_;
     bool started_ = false;
     SDL_AudioDeviceID device_ = 0;
+    bool playing_ = false;
     SDL_AudioSpec have_{};
     std::size_t bytesPerFrame_ = 0;
     Uint32 ahead_ = 0;
