@@ -72,6 +72,14 @@ void Log(std::string_view text) {
         fputs(line.c_str(), stderr);
 }
 
+// The last component of a device path: what the status line calls the tone.
+std::string ToneName(std::string_view parameter) {
+    const size_t slash = parameter.find_last_of("\\/");
+    return std::string(slash == std::string_view::npos ? parameter : parameter.substr(slash + 1));
+}
+
+#ifdef TAVONNE_AUDIO
+
 // The status line for the person at the phone, replaced whole (written aside, then renamed).
 void Tell(const std::string& line) {
     std::error_code error;
@@ -87,12 +95,6 @@ void Tell(const std::string& line) {
         fs::remove(aside, error);
 }
 
-// The last component of a device path: what the status line calls the tone.
-std::string ToneName(std::string_view parameter) {
-    const size_t slash = parameter.find_last_of("\\/");
-    return std::string(slash == std::string_view::npos ? parameter : parameter.substr(slash + 1));
-}
-
 // "3,5 s": seconds as the phone's French screens write them.
 std::string FrenchSeconds(double seconds) {
     char text[32];
@@ -101,8 +103,6 @@ std::string FrenchSeconds(double seconds) {
         *point = ',';
     return text;
 }
-
-#ifdef TAVONNE_AUDIO
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -247,6 +247,11 @@ int PlayAloud(const std::string& said, const std::string& name,
     close(answer[0]);
     return code;
 }
+
+#else
+
+// Without sound there is no terminal front end to read a status line.
+void Tell(const std::string&) {}
 
 #endif
 
