@@ -19,7 +19,4 @@ std::filesystem::path LogFile();
 // or why it cannot), shown by the terminal front end.
 std::filesystem::path StatusFile();
 
-// Forgets the cached folder so that the next call reads the environment again.
-void ResetForTesting();
-
 }  // namespace device
