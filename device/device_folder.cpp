@@ -108,4 +108,8 @@ std::filesystem::path LogFile() {
     return Folder() / "device.log";
 }
 
+std::filesystem::path StatusFile() {
+    return Folder() / "run" / "status";
+}
+
 }  // namespace device

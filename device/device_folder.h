@@ -16,6 +16,9 @@ std::filesystem::path FileSystemRoot();
 std::filesystem::path RegistryFile();
 // The phone's log: debug output in terminal mode, and what launched programs print.
 std::filesystem::path LogFile();
+// run/status: the one line a launched program leaves for the person at the phone (what it plays,
+// or why it cannot), shown by the terminal front end.
+std::filesystem::path StatusFile();
 
 // What this process puts after a file's name while it writes the file under a temporary name:
 // ".new-<pid>".

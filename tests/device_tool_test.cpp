@@ -17,6 +17,7 @@
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/registry_store.h"
+#include "support/audio.h"
 #include "support/files.h"
 #include "support/program.h"
 #include "support/reg_bytes.h"
@@ -460,6 +461,111 @@ TEST_F(DeviceTool, TheDeviceFolderComesFromTheEnvironment) {
     EXPECT_TRUE(fs::is_regular_file(top / "home" / ".local" / "share" / "tavonne" / "device" /
                                     "registry.db"));
     EXPECT_FALSE(fs::exists(device.Folder()));
+}
+
+// ---- ring and sms: the phone's tones as it plays them ----
+
+const std::string kRingKey = "HKCU\\ControlPanel\\Sounds\\RingTone0";
+
+// The call tone (the phone's Standard.wav, 1.8 s) rung for 9 s: one stretch of sound per play,
+// and between plays the silence its Script asks for, after the tone's own last quiet moment.
+TEST_F(DeviceTool, RingRepeatsTheCallToneWithTheSilenceItsScriptAsks) {
+    const fs::path out = device.Folder() / "ring.wav";
+    const struct {
+        std::string script;
+        int plays;
+        double gap;
+    } cases[] = {{"", 1, 0}, {"apw1r", 4, 1}, {"apw2r", 3, 2}, {"apw3r", 2, 3}, {"apw9r", 1, 0}};
+    double toneEnd = 0;  // where the tone alone falls silent for good
+    for (const auto& c : cases) {
+        Expect({"reg", "add", kRingKey, "/v", "Script", "/d", c.script, "/f"}, kDone);
+        const ProgramResult rung =
+            Run({"ring", "--seconds", "9"}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
+        ASSERT_EQ(rung.exitCode, 0) << rung.err;
+        EXPECT_NE(rung.out.find("Playing the call tone \\Windows\\Standard.wav (WAV PCM"),
+                  std::string::npos)
+            << rung.out;
+        EXPECT_NE(rung.out.find("Played " + std::to_string(c.plays) + " time"), std::string::npos)
+            << rung.out;
+        const std::optional<Sound> sound = ReadSound(out);
+        ASSERT_TRUE(sound) << c.script;
+        EXPECT_NEAR(sound->Seconds(), c.gap > 0 ? 9 : 1.8, 0.01) << c.script;
+        std::vector<std::pair<double, double>> gaps = sound->Silences(64, 0.5);
+        if (c.script.empty()) {
+            ASSERT_TRUE(gaps.empty());
+            const auto quiet = sound->Silences(64, 0.01);
+            toneEnd =
+                !quiet.empty() && quiet.back().second >= 1.8 - 1e-6 ? quiet.back().first : 1.8;
+        }
+        // A silence that runs to the end follows the last play.
+        if (!gaps.empty() && gaps.back().second >= sound->Seconds() - 1e-6)
+            gaps.pop_back();
+        ASSERT_EQ(gaps.size(), static_cast<size_t>(c.plays - 1)) << c.script;
+        for (const auto& [start, end] : gaps)
+            EXPECT_NEAR(end - start, c.gap + 1.8 - toneEnd, 0.02) << c.script << " at " << start;
+    }
+}
+
+TEST_F(DeviceTool, SmsPlaysTheSmsToneOnce) {
+    const fs::path out = device.Folder() / "sms.wav";
+    const ProgramResult played = Run({"sms"}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
+    ASSERT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_EQ(played.out,
+              "Playing the SMS tone \\Windows\\Notify.mid (MIDI format 0, 1 track, 3.5 s), once.\n"
+              "Played 1 time.\n");
+    const std::optional<Sound> sound = ReadSound(out);
+    ASSERT_TRUE(sound);
+    EXPECT_GE(sound->Seconds(), 3.5);
+    EXPECT_LE(sound->Seconds(), 4.5);
+    EXPECT_GT(sound->Rms(), 300);
+}
+
+TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
+    Expect({"init"}, "");
+    std::ofstream(device.Folder() / "fs" / "Windows" / "Words.mid") << "no tune here";
+    const fs::path out = device.Folder() / "out.wav";
+    const EnvironmentChanges toFile = {{"TAVONNE_AUDIO_OUT", out.string()}};
+    const struct {
+        std::vector<std::string> set;
+        std::vector<std::string> command;
+        EnvironmentChanges environment;
+        std::string error;
+    } cases[] = {
+        {{"add", kRingKey, "/v", "Sound", "/d", "", "/f"},
+         {"ring", "--seconds", "5"},
+         toFile,
+         "ERROR: HKCU\\ControlPanel\\Sounds\\RingTone0 has no Sound value: no call tone is set."},
+        {{"add", kRingKey, "/v", "Sound", "/d", "\\Windows\\Absent.wav", "/f"},
+         {"ring", "--seconds", "5"},
+         toFile,
+         "ERROR: the call tone \\Windows\\Absent.wav cannot be played: no such file"},
+        {{"add", kRingKey, "/v", "Sound", "/d", "\\Windows\\Words.mid", "/f"},
+         {"ring", "--seconds", "5"},
+         toFile,
+         "ERROR: the call tone \\Windows\\Words.mid cannot be played: not a tone file"},
+        {{"add", kRingKey, "/v", "Sound", "/d", "\\Windows\\Alarm1.mid", "/f"},
+         {"ring"},
+         toFile,
+         "ERROR: ringing into TAVONNE_AUDIO_OUT needs --seconds N."},
+        {{"add", kRingKey, "/v", "Script", "/d", "apw2r", "/f"},
+         {"ring", "--seconds", "soon"},
+         toFile,
+         "ERROR: --seconds wants a number of seconds above 0, not soon."},
+        {{"query", kRingKey},
+         {"sms"},
+         {},
+         "ERROR: the SMS tone \\Windows\\Notify.mid cannot be played: no audio output ("},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> reg = {"reg"};
+        reg.insert(reg.end(), c.set.begin(), c.set.end());
+        ASSERT_EQ(Run(reg).exitCode, 0);
+        const ProgramResult result = Run(c.command, "", c.environment);
+        EXPECT_EQ(result.exitCode, 1) << c.error;
+        EXPECT_EQ(result.err.rfind(c.error, 0), 0u) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(fs::exists(out)) << c.error;
+    }
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
-// The player stand-in run as the platform runs it (one argument, exactly as given), its exit code
-// and its line in the device log; and installing it into the device folder.
+// The player run as the platform runs it (one argument, exactly as given): its exit code, its
+// line in the device log and in the status file, the sound it writes to TAVONNE_AUDIO_OUT or
+// plays on an audio output, one tone at a time; and installing it into the device folder.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,8 +19,10 @@
 #include <vector>
 
 #include "device/device_folder.h"
+#include "device/player/tone_file.h"
 #include "device/tones.h"
 #include "base/text.h"
+#include "support/audio.h"
 #include "support/files.h"
 #include "support/program.h"
 #include "support/temp_device.h"
@@ -29,13 +37,26 @@ class Player : public DeviceTest {
   protected:
     void SetUp() override { ASSERT_TRUE(device::InstallPhoneTones(device::FileSystemRoot())); }
 
-    // Runs `program` with `arguments`, each one argument exactly as given, as the platform does;
-    // returns its exit code.
-    static int Run(const fs::path& program, const std::vector<std::string>& arguments) {
-        return RunProgram(program, arguments).exitCode;
+    // Runs `program` with `arguments`, each one argument exactly as given, as the platform does,
+    // writing what it plays to Out() unless `changes` say otherwise; returns its exit code.
+    static int Run(const fs::path& program, const std::vector<std::string>& arguments,
+                   EnvironmentChanges changes = {}) {
+        changes.try_emplace("TAVONNE_AUDIO_OUT", Out().string());
+        return RunProgram(program, arguments, "", changes).exitCode;
     }
 
-    static int Play(const std::string& parameter) { return Run(kPlayer, {parameter}); }
+    static int Play(const std::string& parameter, const EnvironmentChanges& changes = {}) {
+        return Run(kPlayer, {parameter}, changes);
+    }
+
+    static fs::path Out() { return device::Folder() / "played.wav"; }
+
+    static std::string Status() {
+        std::string line;
+        std::ifstream in(device::StatusFile());
+        std::getline(in, line);
+        return line;
+    }
 
     static std::vector<std::string> LogLines() {
         std::ifstream in(device::LogFile());
@@ -81,16 +102,106 @@ TEST_F(Player, PlaysAWaveToneWithBlanksInItsPath) {
         << line;
 }
 
-TEST_F(Player, PlaysEveryBuiltInTone) {
-    size_t played = 0;
+// Each built-in tone file (the 27 tones share 26), one test each: heard whole, at a level a
+// person hears; a MIDI tone's last notes may ring a second on.
+class BuiltInTone : public Player, public ::testing::WithParamInterface<device::PhoneTone> {};
+
+TEST_P(BuiltInTone, RendersAudiblyForItsWholeLength) {
+    const std::string path = text::ToUtf8(GetParam().devicePath);
+    ASSERT_EQ(Play(path), 0);
+    EXPECT_TRUE(StartsWith(OnlyLogLine(), "qhandler: play \"" + path + "\": "));
+    EXPECT_TRUE(StartsWith(Status(), "\u266A " + path.substr(9) + ", ")) << Status();
+    const device::ToneInfo info = device::InspectTone(GetParam().bytes);
+    const std::optional<Sound> sound = ReadSound(Out());
+    ASSERT_TRUE(sound);
+    const bool midi = info.kind == device::ToneKind::Midi;
+    EXPECT_EQ(sound->rate, midi ? 44100 : static_cast<int>(info.wave.sampleRate));
+    EXPECT_GE(sound->Seconds(), info.seconds - 0.01);
+    EXPECT_LE(sound->Seconds(), info.seconds + (midi ? 1.01 : 0.01));
+    EXPECT_GT(sound->Rms(), 300);  // about -40 dB of full scale
+}
+
+std::vector<device::PhoneTone> BuiltInToneFiles() {
+    std::vector<device::PhoneTone> files;
     for (const device::PhoneTone& tone : device::PhoneTones()) {
-        const std::string path = text::ToUtf8(tone.devicePath);
-        if (path.rfind("\\Windows\\", 0) != 0)
-            continue;
-        EXPECT_EQ(Play(path), 0) << path;
-        ++played;
+        if (text::ToUtf8(tone.devicePath).rfind("\\Windows\\", 0) == 0)
+            files.push_back(tone);
     }
-    EXPECT_EQ(LogLines().size(), played);
+    return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, BuiltInTone, ::testing::ValuesIn(BuiltInToneFiles()),
+                         [](const auto& tone) {
+                             std::string name = text::ToUtf8(tone.param.devicePath.substr(9));
+                             for (char& c : name) {
+                                 if (!isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             }
+                             return name;
+                         });
+
+// What cannot be played is said once, in the log and to the person, and nothing is written.
+TEST_F(Player, SaysWhyATonesCannotBePlayedAndWritesNothing) {
+    const std::string wave = Read(Host("Windows/Standard.wav"));
+    const std::string midi = Read(Host("Windows/Alarm1.mid"));
+    const struct {
+        std::string name, bytes;
+        int exitCode;
+        std::string logged, status;
+    } cases[] = {
+        {"Cut.wav", wave.substr(0, wave.size() - 100), 2, "not a tone file (truncated WAV",
+         "pas un fichier de sonnerie"},
+        {"Cut.mid", midi.substr(0, midi.size() - 5), 2, "not a tone file (truncated MIDI",
+         "pas un fichier de sonnerie"},
+        {"Words.wav", "RIFF but not a wave", 2, "not a tone file (", "pas un fichier de sonnerie"},
+        {"Absent.mid", "", 1, "no such file", "fichier introuvable"},
+    };
+    for (const auto& c : cases) {
+        if (!c.bytes.empty())
+            std::ofstream(Host("Windows/" + c.name), std::ios::binary) << c.bytes;
+        EXPECT_EQ(Play("\\Windows\\" + c.name), c.exitCode) << c.name;
+        EXPECT_NE(LogLines().back().find(": " + c.logged), std::string::npos) << LogLines().back();
+        EXPECT_EQ(Status(), c.name + " : " + c.status);
+        EXPECT_FALSE(fs::exists(Out())) << c.name;
+    }
+    EXPECT_EQ(LogLines().size(), std::size(cases));
+}
+
+TEST_F(Player, WithoutAnAudioOutputSaysSoOnceAndFails) {
+    EXPECT_EQ(Play("\\Windows\\Alarm1.mid", {{"TAVONNE_AUDIO_OUT", std::nullopt}}), 4);
+    const std::string line = OnlyLogLine();
+    EXPECT_TRUE(StartsWith(line,
+                           "qhandler: play \"\\Windows\\Alarm1.mid\": MIDI format 0, 1 "
+                           "track, 3.5 s; no audio output ("))
+        << line;
+    EXPECT_EQ(Status(), "Alarm1.mid : pas de sortie audio");
+    EXPECT_TRUE(RunningPlayers().empty());
+}
+
+// SDL's disk driver stands for a sound card: it takes the sound at the pace it is heard.
+TEST_F(Player, PlaysOnTheAudioOutputAfterAnsweringAndANewToneStopsTheOldOne) {
+    ASSERT_TRUE(device::InstallPlayer(device::FileSystemRoot(), kPlayer));
+    const fs::path installed = device::FileSystemRoot() / "Windows" / "qhandler.exe";
+    const fs::path heard = device.Folder() / "heard.raw";
+    const EnvironmentChanges card = {{"TAVONNE_AUDIO_OUT", std::nullopt},
+                                     {"SDL_AUDIODRIVER", "disk"},
+                                     {"SDL_DISKAUDIOFILE", heard.string()}};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Run(installed, {"\\Windows\\AlarmXtra2-Slow.mid"}, card), 0);
+    EXPECT_EQ(Status(), "\u266A AlarmXtra2-Slow.mid, 5,8 s");
+    // The earlier players go as soon as they are asked; the last plays on.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (RunningPlayers().size() > 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::vector<pid_t> players = RunningPlayers();
+    EXPECT_EQ(players.size(), 1u);
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (fs::file_size(heard) < 44100 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::string raw = Read(heard);
+    EXPECT_NE(raw.find_first_not_of('\0'), std::string::npos);
+    for (pid_t player : players)
+        kill(player, SIGTERM);
 }
 
 TEST_F(Player, FindsATonePathWrittenInOtherLetterCase) {

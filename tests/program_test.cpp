@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -10,6 +12,7 @@
 #include <thread>
 
 #include "device/device_folder.h"
+#include "support/audio.h"
 #include "support/files.h"
 #include "support/program.h"
 #include "support/temp_device.h"
@@ -194,6 +197,61 @@ TEST_F(Program, ToneWithBlanksIsHandedToThePlayerAsOneArgument) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_NE(LogText().find(played), std::string::npos) << LogText();
+}
+
+// Waits for the players of this device to end, up to `seconds`; true when they all have.
+bool PlayersEnd(int seconds) {
+    for (int tries = 0; tries < seconds * 50 && !RunningPlayers().empty(); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return RunningPlayers().empty();
+}
+
+TEST_F(Program, PlayIsHeardWholeFromThePlayer) {
+    Configured();
+    Set(kRing, "Sound", "\\Windows\\Reggae.mid");
+    const fs::path out = device.Folder() / "heard.wav";
+    setenv("TAVONNE_AUDIO_OUT", out.c_str(), 1);
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(
+        tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Windows\\Reggae.mid"));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+    ASSERT_TRUE(PlayersEnd(20));
+    const std::optional<Sound> sound = ReadSound(out);
+    ASSERT_TRUE(sound);
+    EXPECT_GT(sound->Seconds(), 5);
+    EXPECT_GT(sound->Rms(), 300);
+}
+
+// SDL's disk driver stands for a sound card: each tone plays as long as it lasts.
+TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
+    Configured();
+    Set(kRing, "Sound", "\\Windows\\AlarmXtra2-Slow.mid");
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (device.Folder() / "heard.raw").c_str(), 1);
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    for (int i = 0; i < 5; ++i) {
+        tavonne.Send("SOFT2");
+        tavonne.Send("1");
+    }
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(tavonne.ReadThrough(
+            "event: launch\t\\Windows\\qhandler.exe\t\\Windows\\AlarmXtra2-Slow.mid"));
+    // Players starting and stopping one another settle on one, well within the tone's 5.8 s.
+    for (int tries = 0; tries < 150 && RunningPlayers().size() != 1; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<pid_t> players = RunningPlayers();
+    EXPECT_EQ(players.size(), 1u);
+    for (pid_t player : players)
+        kill(player, SIGTERM);
+    EXPECT_TRUE(PlayersEnd(5));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
 }
 
 TEST_F(Program, RepeatSpinnerOpensOnTheStoredCodeAndDoneStoresIt) {

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/phone/terminal_frontend.h"
+#include "support/program.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -187,6 +188,20 @@ TEST_F(TerminalProgramTest, ShowsTheScreenTakesKeysAndGivesTheTerminalBackAtExit
     EXPECT_EQ(Finish(), 1);
     ExpectModesAsBefore();
     ExpectScreenLeft();
+}
+
+// Nothing is heard on a machine without sound, and the line under the phone says why.
+TEST_F(TerminalProgramTest, ShowsUnderThePhoneWhyNothingIsHeardAndWhenBroughtForward) {
+    ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
+    Type("\033OP");  // F1: "OK", then the settings screen
+    Type("\033OQ");  // F2: "Annuler", then the main screen
+    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    Type("\033OQ");  // F2: the menu
+    Type("1");       // "Jouer"
+    EXPECT_TRUE(ReadUntil("Standard.wav : pas de sortie audio")) << output;
+    // A second start brings this copy forward, and the line says so.
+    EXPECT_EQ(RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n").exitCode, 1);
+    EXPECT_TRUE(ReadUntil("Déjà ouvert : ramené au premier plan")) << output;
 }
 
 TEST_F(TerminalProgramTest, GivesTheTerminalBackWhenKilled) {

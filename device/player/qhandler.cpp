@@ -1,11 +1,17 @@
-// qhandler: the phone's player stand-in. It checks that the tone it is given can be played and
-// logs what it found; sound output is a later step that takes the checked tone from here.
+// qhandler: the phone's player stand-in. It checks the tone it is given, plays it (built with
+// the audio libraries) and says what it did in one line of the phone's log and in the status
+// line the terminal front end shows. Playing goes on in a child process of its own, so the
+// caller gets its answer as soon as the first sound is written; one tone plays at a time on a
+// device, a new one stopping the one before. With TAVONNE_AUDIO_OUT naming a file, the tone is
+// written there as WAV, in this process, before it returns.
 //
-// Exit codes: 0 playable, 1 no file to read, 2 not a tone file, 3 not one argument.
+// Exit codes: 0 playing (or played), 1 no file to read, 2 not a tone file, 3 not one argument,
+// 4 no audio output.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -18,14 +24,24 @@
 #include "device/player/tone_file.h"
 #include "base/text.h"
 
+#ifdef TAVONNE_AUDIO
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "device/sound/sound.h"
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
 
-enum ExitCode { kPlayable = 0, kNoFile = 1, kNotATone = 2, kUsage = 3 };
-
-// Tones are small; anything bigger is not read at all.
-constexpr std::uintmax_t kLargestTone = 64 << 20;
+enum ExitCode { kPlayable = 0, kNoFile = 1, kNotATone = 2, kUsage = 3, kNoOutput = 4 };
 
 // Control characters escaped, so that each run keeps to one line of the log.
 std::string OneLine(std::string_view text) {
@@ -56,47 +72,211 @@ void Log(std::string_view text) {
         fputs(line.c_str(), stderr);
 }
 
-struct Loaded {
-    std::vector<unsigned char> bytes;
-    std::string problem;  // why there is nothing to play, when `bytes` could not be read
+// The last component of a device path: what the status line calls the tone.
+std::string ToneName(std::string_view parameter) {
+    const size_t slash = parameter.find_last_of("\\/");
+    return std::string(slash == std::string_view::npos ? parameter : parameter.substr(slash + 1));
+}
+
+#ifdef TAVONNE_AUDIO
+
+// The status line for the person at the phone, replaced whole (written aside, then renamed).
+void Tell(const std::string& line) {
+    std::error_code error;
+    const fs::path status = device::StatusFile();
+    fs::create_directories(status.parent_path(), error);
+    const fs::path aside = status.string() + "." + std::to_string(getpid());
+    {
+        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
+        out << OneLine(line) << '\n';
+    }
+    fs::rename(aside, status, error);
+    if (error)
+        fs::remove(aside, error);
+}
+
+// "3,5 s": seconds as the phone's French screens write them.
+std::string FrenchSeconds(double seconds) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f s", seconds);
+    if (char* point = strchr(text, '.'))
+        *point = ',';
+    return text;
+}
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnStop(int) {
+    stopRequested = 1;
+}
+
+bool Stopped() {
+    return stopRequested != 0;
+}
+
+// One tone at a time on a device: the player that plays holds an exclusive lock on
+// run/qhandler.lock, with its process id inside. A new player asks every holder it sees to stop
+// until the lock is its own; when several start together, one of them ends up playing.
+class PlayerLock {
+  public:
+    PlayerLock() {
+        const fs::path file = device::Folder() / "run" / "qhandler.lock";
+        std::error_code error;
+        fs::create_directories(file.parent_path(), error);
+        fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    }
+    ~PlayerLock() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    PlayerLock(const PlayerLock&) = delete;
+    PlayerLock& operator=(const PlayerLock&) = delete;
+
+    void Take() {
+        if (fd_ < 0)
+            return;
+        using Clock = std::chrono::steady_clock;
+        const auto patience = Clock::now() + std::chrono::seconds(2);
+        std::set<pid_t> asked;
+        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const pid_t holder = Holder();
+            // A player that does not stop when asked is made to.
+            const int signal = Clock::now() < patience ? SIGTERM : SIGKILL;
+            if (holder > 0 && (signal == SIGKILL || asked.insert(holder).second) &&
+                IsPlayer(holder))
+                kill(holder, signal);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        const std::string pid = std::to_string(getpid());
+        if (ftruncate(fd_, 0) != 0 || pwrite(fd_, pid.data(), pid.size(), 0) < 0)
+            return;  // the next player then waits for this one's tone to end
+    }
+
+  private:
+    pid_t Holder() const {
+        char text[16] = {};
+        const ssize_t size = pread(fd_, text, sizeof text - 1, 0);
+        return size > 0 ? static_cast<pid_t>(atoi(text)) : 0;
+    }
+
+    // The same program as this one: a process id reused by another program is left alone.
+    static bool IsPlayer(pid_t pid) {
+        struct stat mine, theirs;
+        const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+        return pid != getpid() && stat("/proc/self/exe", &mine) == 0 &&
+               stat(exe.c_str(), &theirs) == 0 && mine.st_dev == theirs.st_dev &&
+               mine.st_ino == theirs.st_ino;
+    }
+
+    int fd_ = -1;
 };
 
-Loaded Load(const fs::path& file) {
-    Loaded loaded;
-    std::error_code error;
-    const fs::file_status status = fs::status(file, error);
-    if (!fs::exists(status)) {
-        loaded.problem = "no such file (" + file.string() + ")";
-    } else if (fs::is_directory(status)) {
-        loaded.problem = "cannot read (a folder)";
-    } else if (const auto size = fs::file_size(file, error); error) {
-        loaded.problem = "cannot read (" + error.message() + ")";
-    } else if (size > kLargestTone) {
-        loaded.problem = "cannot read (larger than any tone)";
-    } else {
-        loaded.bytes.resize(size);
-        std::ifstream in(file, std::ios::binary);
-        in.read(reinterpret_cast<char*>(loaded.bytes.data()),
-                static_cast<std::streamsize>(loaded.bytes.size()));
-        if (!in)
-            loaded.problem = "cannot read (" + file.string() + ")";
+// Plays in this process. `report`, when not -1, gets the exit code as one byte as soon as it is
+// known: when the first sound is written, or on failure.
+int PlayHere(const std::string& said, const std::string& name, std::span<const unsigned char> bytes,
+             const device::ToneInfo& info, int report) {
+    const auto answer = [report](ExitCode code) {
+        if (report >= 0) {
+            const unsigned char byte = code;
+            ssize_t written = write(report, &byte, 1);
+            (void)written;
+            close(report);
+        }
+        return code;
+    };
+    struct sigaction action {};
+    action.sa_handler = OnStop;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+
+    PlayerLock lock;
+    lock.Take();
+    sound::Result result;
+    std::unique_ptr<sound::Tone> tone = sound::OpenTone(bytes, info, result);
+    std::unique_ptr<sound::Output> output;
+    if (tone)
+        output = sound::OpenOutput(tone->Rate(), tone->Channels(), Stopped, result);
+    if (!tone || !output) {
+        Log(said + device::DescribeTone(info) + "; " + result.problem);
+        const bool noOutput = result.failure == sound::Failure::NoOutput;
+        Tell(name + " : " + (noOutput ? "pas de sortie audio" : "pas un fichier de sonnerie"));
+        return answer(noOutput ? kNoOutput : kNotATone);
     }
-    return loaded;
+    bool started = false;
+    result = sound::Play(*tone, *output, {}, Stopped, [&] {
+        started = true;
+        Log(said + device::DescribeTone(info));
+        Tell("\u266A " + name + ", " + FrenchSeconds(info.seconds));
+        answer(kPlayable);
+    });
+    if (result.failure == sound::Failure::None)
+        return kPlayable;
+    if (!started) {
+        Log(said + device::DescribeTone(info) + "; " + result.problem);
+        Tell(name + " : pas de sortie audio");
+        return answer(kNoOutput);
+    }
+    Log("qhandler: " + result.problem);
+    return kNoOutput;
 }
+
+// Plays in a child process that outlives this one, and answers with its result as soon as it
+// is known. A file output is written here, whole, before the answer.
+int PlayAloud(const std::string& said, const std::string& name,
+              std::span<const unsigned char> bytes, const device::ToneInfo& info) {
+    int answer[2];
+    if (sound::WritesToFile() || pipe2(answer, O_CLOEXEC) != 0)
+        return PlayHere(said, name, bytes, info, -1);
+    const pid_t child = fork();
+    if (child < 0) {
+        close(answer[0]);
+        close(answer[1]);
+        return PlayHere(said, name, bytes, info, -1);
+    }
+    if (child == 0) {
+        close(answer[0]);
+        setsid();
+        _exit(PlayHere(said, name, bytes, info, answer[1]));
+    }
+    close(answer[1]);
+    unsigned char code = kNoOutput;
+    pollfd wait{answer[0], POLLIN, 0};
+    // A player that says nothing for this long is left to itself.
+    if (poll(&wait, 1, 10000) <= 0 || read(answer[0], &code, 1) != 1)
+        code = kNoOutput;
+    close(answer[0]);
+    return code;
+}
+
+#else
+
+// Without sound there is no terminal front end to read a status line.
+void Tell(const std::string&) {}
+
+#endif
 
 int Play(std::string_view parameter) {
     const std::string said = "qhandler: play \"" + std::string(parameter) + "\": ";
-    const Loaded loaded = Load(device::HostPath(text::FromUtf8(parameter)));
+    const std::string name = ToneName(parameter);
+    const device::ToneFile loaded =
+        device::ReadToneFile(device::HostPath(text::FromUtf8(parameter)));
     if (!loaded.problem.empty()) {
         Log(said + loaded.problem);
+        Tell(name + " : fichier introuvable");
         return kNoFile;
     }
     const device::ToneInfo tone = device::InspectTone(loaded.bytes);
-    Log(said + device::DescribeTone(tone));
-    if (!tone.Playable())
+    if (!tone.Playable()) {
+        Log(said + device::DescribeTone(tone));
+        Tell(name + " : pas un fichier de sonnerie");
         return kNotATone;
-    // Sound output, when it comes, takes `tone` (and `loaded.bytes`) from here.
+    }
+#ifdef TAVONNE_AUDIO
+    return PlayAloud(said, name, loaded.bytes, tone);
+#else
+    Log(said + device::DescribeTone(tone));
     return kPlayable;
+#endif
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ target_sources(tavonne_device PRIVATE
 # The player, installed under libexec/; programs that provision a device folder find it from
 # where they run (bin/ in the build folder as once installed), and depend on it being built.
 add_executable(qhandler ${CMAKE_SOURCE_DIR}/device/player/qhandler.cpp)
-target_link_libraries(qhandler PRIVATE tavonne_device)
+target_link_libraries(qhandler PRIVATE tavonne_device tavonne_sound)
 set_target_properties(qhandler PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${TAVONNE_PLAYER_DIR})
 file(RELATIVE_PATH player_from_program /${CMAKE_INSTALL_BINDIR} /${TAVONNE_PLAYER_DIR}/qhandler)

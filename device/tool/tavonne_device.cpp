@@ -21,6 +21,10 @@
 #include "base/text.h"
 #include "device/registry_store.h"
 
+#ifdef TAVONNE_AUDIO
+#include "device/tool/ring.h"
+#endif
+
 namespace {
 
 const char kSucceeded[] = "The operation completed successfully.";
@@ -33,6 +37,8 @@ const char kUsage[] =
     "       tavonne-device reg query KEY [/v NAME | /ve]\n"
     "       tavonne-device reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
     "       tavonne-device reg delete KEY [/v NAME | /ve | /va] [/f]\n"
+    "       tavonne-device ring [--seconds N]\n"
+    "       tavonne-device sms\n"
     "KEY is HKCU\\... or HKEY_CURRENT_USER\\... (or HKLM, HKEY_LOCAL_MACHINE).\n";
 
 // Ends the command: the message goes to standard error and the process exits with the code.
@@ -651,6 +657,12 @@ int Run(const std::vector<std::string>& args) {
         return Copy(args);
     if (text::EqualNoCase(text::FromUtf8(args[1]), u"reg"))
         return Reg(args);
+#ifdef TAVONNE_AUDIO
+    if (args[1] == "ring")
+        return ring::Ring(args);
+    if (args[1] == "sms")
+        return ring::Sms(args);
+#endif
     SyntaxError();
 }
 

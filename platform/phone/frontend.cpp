@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -115,6 +116,8 @@ bool Start(Kind kind) {
         if (!terminal::Start())
             return false;
         keys::SetInputSource(terminal::NextKey);
+        platform::SetLaunchObserver(
+            [](std::u16string_view, std::u16string_view) { terminal::Launched(); });
         ConnectPeers(terminal::Raise);
     } else {
         script.emplace(STDIN_FILENO, stdout, stderr);
@@ -165,15 +168,26 @@ std::u16string CommandLine(int argc, char** argv) {
     return line;
 }
 
-Wait WaitForInput(int fd) {
+Wait WaitForInput(int fd, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // No other process waits on the registry while this one waits for a key.
     device::registry::EndReads();
     while (true) {
         const bool listening = TryListen();
         int peerFd = peer::ListenFd();
         pollfd waits[2] = {{fd, POLLIN, 0}, {peerFd, POLLIN, 0}};
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return Wait::TimedOut;
+            wait = static_cast<int>(left.count());
+        }
         // Without the channel, look again for it a few times a second.
-        int count = poll(waits, peerFd >= 0 ? 2 : 1, listening ? -1 : 250);
+        if (!listening && (wait < 0 || wait > 250))
+            wait = 250;
+        int count = poll(waits, peerFd >= 0 ? 2 : 1, wait);
         if (count < 0) {
             if (errno == EINTR)
                 return Wait::Interrupted;

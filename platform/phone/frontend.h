@@ -46,8 +46,10 @@ std::u16string CommandLine(int argc, char** argv);
 enum class Wait {
     Readable,     // the descriptor can be read, or has ended
     Interrupted,  // a signal came first (a terminal resize, for instance)
+    TimedOut,     // `timeoutMs` went by first
 };
-// Waits until `fd` can be read, answering other copies of the program meanwhile.
-Wait WaitForInput(int fd);
+// Waits until `fd` can be read, answering other copies of the program meanwhile; no longer
+// than `timeoutMs` milliseconds unless it is -1.
+Wait WaitForInput(int fd, int timeoutMs = -1);
 
 }  // namespace frontend

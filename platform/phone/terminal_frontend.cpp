@@ -26,6 +26,7 @@
 
 #include "platform/phone/frontend.h"
 #include "platform/phone/render.h"
+#include "platform/phone/status_line.h"
 
 namespace frontend::terminal {
 
@@ -178,6 +179,17 @@ void PaintTooSmall(int columns, int rows) {
     }
 }
 
+// ---- The line under the phone: the key help, or for a few seconds what happened off screen ----
+
+std::wstring LineBelow() {
+    return status::Current(status::Clock::now()).value_or(kHelp);
+}
+
+// Waits for input, and redraws when the line under the phone is due to change meanwhile.
+void WaitForKeyOrStatus();
+
+// ---- Drawing ----
+
 // The phone screen in a frame at the middle of the terminal, the key help below it.
 void Paint() {
     render::Grid grid = render::DrawScreen();
@@ -218,10 +230,11 @@ void Paint() {
         }
     }
 
-    int helpWidth = static_cast<int>(std::wcslen(kHelp));
+    const std::wstring below = LineBelow();
+    int helpWidth = static_cast<int>(below.size());
     int helpRow = top + frameHeight;
     if (helpRow < LINES)
-        mvwaddnwstr(stdscr, helpRow, std::max(0, (COLS - helpWidth) / 2), kHelp, COLS);
+        mvwaddnwstr(stdscr, helpRow, std::max(0, (COLS - helpWidth) / 2), below.c_str(), COLS);
     wnoutrefresh(stdscr);
     doupdate();
 }
@@ -230,6 +243,11 @@ void Paint() {
 bool InputGone() {
     pollfd input{STDIN_FILENO, POLLIN, 0};
     return poll(&input, 1, 0) > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void WaitForKeyOrStatus() {
+    if (WaitForInput(STDIN_FILENO, status::NextCheck(status::Clock::now())) == Wait::TimedOut)
+        Paint();
 }
 
 }  // namespace
@@ -332,7 +350,7 @@ std::optional<keys::Key> NextKey() {
         if (kind == ERR) {
             if (InputGone())
                 return std::nullopt;
-            WaitForInput(STDIN_FILENO);
+            WaitForKeyOrStatus();
             continue;
         }
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) {
@@ -353,11 +371,16 @@ std::optional<keys::Key> NextKey() {
 void Raise() {
     if (!active)
         return;
+    status::Show(L"Déjà ouvert : ramené au premier plan", status::Clock::now());
     Paint();
     beep();
     // xterm's "raise the window"; terminals that do not know it ignore it.
     std::fputs("\033[5t", stdout);
     std::fflush(stdout);
+}
+
+void Launched() {
+    status::Launched(status::Clock::now());
 }
 
 void Stop() {

@@ -18,6 +18,8 @@ std::optional<keys::Key> NextKey();
 // Another copy has brought this one to the front: redraws, rings and asks the terminal window
 // to come to the front.
 void Raise();
+// A program was launched: what it says about itself shows under the phone for a while.
+void Launched();
 // Gives the terminal its modes back. Safe to call more than once, and when never started.
 void Stop();
 

@@ -22,6 +22,10 @@ TempDevice::TempDevice() {
     setenv("TAVONNE_DEVICE", folder_.c_str(), 1);
     setenv("HOME", (top_ / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (top_ / "data").c_str(), 1);
+    // Players started by a test never reach a real audio output (an unknown driver fails at
+    // once) nor a file of the test's caller.
+    setenv("SDL_AUDIODRIVER", "tavonne-test-none", 1);
+    unsetenv("TAVONNE_AUDIO_OUT");
     device::CloseRegistryForTesting();
     device::ResetForTesting();
     wm::ResetForTesting();
