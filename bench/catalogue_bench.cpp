@@ -22,6 +22,7 @@
 #include "device/paths.h"
 #include "base/text.h"
 #include "platform/kernel32/resources.h"
+#include "platform/testing/testing.h"
 #include "res/resource.h"
 
 namespace fs = std::filesystem;

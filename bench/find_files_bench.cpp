@@ -16,6 +16,7 @@
 
 #include "device/device_folder.h"
 #include "base/text.h"
+#include "platform/testing/testing.h"
 
 namespace fs = std::filesystem;
 

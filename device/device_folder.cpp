@@ -1,5 +1,6 @@
 // Finding the device folder from the environment.
 #include "device/device_folder.h"
+#include "device/device_folder_state.h"
 
 #include <pwd.h>
 #include <stdlib.h>
@@ -9,9 +10,10 @@
 
 namespace device {
 
-namespace {
+std::optional<std::filesystem::path> state::cachedFolder;
+using state::cachedFolder;
 
-std::optional<std::filesystem::path> cachedFolder;
+namespace {
 
 std::filesystem::path HomeFolder() {
     const char* home = getenv("HOME");
@@ -52,10 +54,6 @@ std::filesystem::path RegistryFile() {
 
 std::filesystem::path LogFile() {
     return Folder() / "device.log";
-}
-
-void ResetForTesting() {
-    cachedFolder.reset();
 }
 
 }  // namespace device

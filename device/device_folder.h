@@ -16,7 +16,4 @@ std::filesystem::path RegistryFile();
 // The phone's log: debug output in terminal mode, and what launched programs print.
 std::filesystem::path LogFile();
 
-// Forgets the cached folder so that the next call reads the environment again.
-void ResetForTesting();
-
 }  // namespace device

@@ -1,6 +1,7 @@
 // The registry database: its SQLite schema, opening with checks, and each operation as one
 // statement or one transaction.
 #include "device/registry_store.h"
+#include "device/registry_store_state.h"
 
 #include <windows.h>
 
@@ -26,6 +27,18 @@
 
 namespace device {
 namespace registry {
+
+namespace state {
+
+std::mutex storeMutex;
+std::unique_ptr<Database> database;
+LONG failure = ERROR_SUCCESS;
+std::atomic<uint64_t> generation{1};
+std::function<void()> beforeCommitHook;
+
+}  // namespace state
+
+using namespace state;
 
 namespace {
 
@@ -107,28 +120,6 @@ constexpr std::array<const char*, kSqlCount> kSql = {
     "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
     "DELETE FROM keys WHERE id IN tree AND (?2 OR id <> ?1)",
 };
-
-struct Database {
-    sqlite3* db = nullptr;
-    std::array<sqlite3_stmt*, kSqlCount> statements{};
-
-    Database() = default;
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
-    ~Database() {
-        for (sqlite3_stmt* statement : statements)
-            sqlite3_finalize(statement);
-        sqlite3_close(db);
-    }
-};
-
-std::mutex storeMutex;
-std::unique_ptr<Database> database;
-// A failure to open (or damage found later) is remembered: the calls keep failing with it, and
-// its debug line is written once.
-LONG failure = ERROR_SUCCESS;
-std::atomic<uint64_t> generation{1};
-std::function<void()> beforeCommitHook;
 
 std::string FileName() {
     return RegistryFile().string();
@@ -395,6 +386,7 @@ LONG OpenLocked() {
         return failure;
 
     auto opened = std::make_unique<Database>();
+    opened->statements.resize(kSqlCount, nullptr);
     int rc = sqlite3_open_v2(FileName().c_str(), &opened->db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
@@ -695,24 +687,6 @@ LONG DeleteValue(KeyId key, std::u16string_view name) {
     });
 }
 
-void SetBeforeCommitHookForTesting(std::function<void()> hook) {
-    std::lock_guard lock(storeMutex);
-    beforeCommitHook = std::move(hook);
-}
-
-// Called from inside the hook, where the store is already locked.
-void FlushForTesting() {
-    if (database)
-        sqlite3_db_cacheflush(database->db);
-}
-
 }  // namespace registry
-
-void CloseRegistryForTesting() {
-    std::lock_guard lock(registry::storeMutex);
-    registry::database.reset();
-    registry::failure = ERROR_SUCCESS;
-    ++registry::generation;
-}
 
 }  // namespace device

@@ -12,10 +12,6 @@
 
 namespace device {
 
-// Closes the registry database and forgets a failure to open it, so that the next call opens
-// device::RegistryFile() again; registry handles opened before it become invalid.
-void CloseRegistryForTesting();
-
 namespace registry {
 
 using KeyId = int64_t;
@@ -65,12 +61,6 @@ LONG SetValue(KeyId key, std::u16string_view name, DWORD type, std::span<const B
 LONG AddValueIfMissing(KeyId key, std::u16string_view name, DWORD type, std::span<const BYTE> data,
                        bool& added);
 LONG DeleteValue(KeyId key, std::u16string_view name);
-
-// Test-only: runs inside every write transaction just before its COMMIT (empty to remove).
-void SetBeforeCommitHookForTesting(std::function<void()> hook);
-// Test-only, from inside that hook: writes the transaction's pages to the database file now, as
-// a commit would, so that a process dying right after has left half-written pages behind.
-void FlushForTesting();
 
 }  // namespace registry
 }  // namespace device

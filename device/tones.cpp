@@ -208,12 +208,7 @@ bool InstallPhoneTones(const fs::path& fileSystemRoot) {
 fs::path PlayerBinary() {
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const fs::path beside = self.parent_path() / "qhandler";
-        if (fs::is_regular_file(beside, error))
-            return beside;
-    }
-    return TAVONNE_PLAYER_BUILD_PATH;
+    return (self.parent_path() / TAVONNE_PLAYER_FROM_PROGRAM).lexically_normal();
 }
 
 bool InstallPlayer(const fs::path& fileSystemRoot, const fs::path& playerBinary) {

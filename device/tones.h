@@ -24,8 +24,8 @@ bool InstallPhoneTones(const std::filesystem::path& fileSystemRoot);
 // Where the player stand-in lives on the phone.
 inline constexpr std::u16string_view kPlayerDevicePath = u"\\Windows\\qhandler.exe";
 
-// The player program of this build: "qhandler" beside the running program when there is one
-// (an installed set of programs), else the one in the build folder.
+// The player program: "qhandler" where it lies from the running program, the same in the build
+// folder as once installed (bin/ and libexec/tavonne/ below one prefix).
 std::filesystem::path PlayerBinary();
 
 // Copies `playerBinary` to "\Windows\qhandler.exe" under `fileSystemRoot`, executable. Unlike a

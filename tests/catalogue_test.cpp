@@ -12,6 +12,7 @@
 #include "device/paths.h"
 #include "device/provision.h"
 #include "platform/kernel32/resources.h"
+#include "platform/testing/testing.h"
 #include "platform/user32/window_manager.h"
 #include "res/resource.h"
 #include "settings/settings.h"

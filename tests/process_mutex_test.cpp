@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "device/device_folder.h"
-#include "platform/testing/process.h"
+#include "platform/testing/testing.h"
 #include "base/text.h"
 #include "support/pipe.h"
 #include "support/temp_device.h"

@@ -15,7 +15,7 @@
 
 #include "device/device_folder.h"
 #include "platform/phone/peer.h"
-#include "platform/testing/process.h"
+#include "platform/testing/testing.h"
 #include "support/pipe.h"
 #include "support/temp_device.h"
 

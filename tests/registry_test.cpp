@@ -20,6 +20,7 @@
 #include "device/provision.h"
 #include "device/registry_store.h"
 #include "base/debug.h"
+#include "platform/testing/testing.h"
 #include "support/reg_bytes.h"
 #include "support/temp_device.h"
 

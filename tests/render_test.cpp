@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/window_test.h"
+#include "platform/testing/testing.h"
 #include "platform/user32/keys.h"
 #include "platform/phone/render.h"
 #include "platform/kernel32/resources.h"

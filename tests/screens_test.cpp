@@ -9,6 +9,7 @@
 
 #include "catalogue/catalogue.h"
 #include "base/debug.h"
+#include "platform/testing/testing.h"
 #include "platform/user32/keys.h"
 #include "platform/shell32/launch.h"
 #include "platform/kernel32/resources.h"

@@ -1,5 +1,6 @@
 // Windows and messages: checked handles, window classes, sending and posting, message loops and
 // the input source, text, visibility, focus, activation and FindWindow.
+#include "platform/testing/testing.h"
 #include "window_fixture.h"
 
 #include <unistd.h>

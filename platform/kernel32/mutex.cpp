@@ -17,8 +17,10 @@
 
 #include "device/device_folder.h"
 #include "platform/kernel32/mutex.h"
-#include "platform/testing/process.h"
+#include "platform/kernel32/mutex_table.h"
 #include "base/text.h"
+
+using namespace mutexes;
 
 namespace {
 
@@ -55,46 +57,6 @@ std::filesystem::path LockFileOf(std::u16string_view name) {
     return file / (encoded + ".lock");
 }
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
-
-// One mutex object of this process, shared by all of its handles. A named one holds a read lock
-// on its file for as long as it lives: the file's name exists while some process has a handle.
-struct MutexObject {
-    std::string lockFile;  // empty for an unnamed mutex
-    UniqueFd fd;
-};
-
-// Handles are ids into this table, never pointers, and an id is never used twice, so a stale or
-// made-up handle is only ever "not found".
-class MutexTable {
-  public:
-    std::mutex mutex;
-    uintptr_t nextId = 0x3C10000;
-    std::unordered_map<uintptr_t, std::shared_ptr<MutexObject>> handles;
-    std::unordered_map<std::string, std::weak_ptr<MutexObject>> names;
-
-    HANDLE Insert(std::shared_ptr<MutexObject> object) {
-        nextId += 4;
-        handles.emplace(nextId, std::move(object));
-        return reinterpret_cast<HANDLE>(nextId);
-    }
-};
-
 MutexTable& Table() {
     static MutexTable table;
     return table;
@@ -115,12 +77,20 @@ void ForgetInChild() {
     table.mutex.unlock();
 }
 
+}  // namespace
+
+namespace mutexes {
+
 MutexTable& TableForUse() {
     static const bool registered =
         pthread_atfork(LockBeforeFork, UnlockInParent, ForgetInChild) == 0;
     (void)registered;
     return Table();
 }
+
+}  // namespace mutexes
+
+namespace {
 
 DWORD ErrorOf(int error) {
     switch (error) {
@@ -248,14 +218,6 @@ bool NamedMutexSharedWithAnotherProcess() {
             return true;
     }
     return false;
-}
-
-void CloseAllMutexesForTesting() {
-    MutexTable& table = TableForUse();
-    std::unordered_map<uintptr_t, std::shared_ptr<MutexObject>> closed;
-    std::lock_guard lock(table.mutex);
-    closed.swap(table.handles);
-    table.names.clear();
 }
 
 }  // namespace platform

@@ -20,7 +20,6 @@
 #include "device/paths.h"
 #include "device/provision.h"
 #include "platform/shell32/launch.h"
-#include "platform/testing/process.h"
 #include "base/text.h"
 
 extern char** environ;
@@ -223,10 +222,6 @@ namespace platform {
 void SetLaunchObserver(LaunchObserver newObserver) {
     std::lock_guard lock(observerMutex);
     observer = std::move(newObserver);
-}
-
-void ForgetLaunchesForTesting() {
-    SetLaunchObserver(nullptr);
 }
 
 }  // namespace platform

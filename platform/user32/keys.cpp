@@ -140,8 +140,4 @@ void WaitForInput() {
         PostQuitMessage(kInputExhaustedExitCode);
 }
 
-void ResetForTesting() {
-    TheInput() = Input{};
-}
-
 }  // namespace keys

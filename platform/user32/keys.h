@@ -86,7 +86,4 @@ inline constexpr int kInputExhaustedExitCode = 2;
 // WM_QUIT.
 void WaitForInput();
 
-// Removes the input source and the exhausted handler.
-void ResetForTesting();
-
 }  // namespace keys

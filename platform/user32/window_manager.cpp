@@ -1,6 +1,7 @@
 // Windows and messages: the window table and classes, CreateWindowExW and DestroyWindow, the
 // message queue and SendMessageW/PostMessageW/GetMessageW, focus, activation and window text.
 #include "platform/user32/window_manager.h"
+#include "platform/user32/window_state.h"
 
 #include <unistd.h>
 
@@ -30,35 +31,12 @@
 
 namespace wm {
 
-namespace {
-
-struct WindowClass {
-    std::u16string name;
-    ATOM atom = 0;
-    WNDPROC proc = nullptr;
-    HINSTANCE instance = nullptr;
-    bool system = false;
-};
-
-struct System {
-    std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
-    std::vector<HWND> topLevels;  // front to back
-    HWND foreground = nullptr;
-    HWND focus = nullptr;
-    HWND popupMenu = nullptr;
-    HWND expandedSpinner = nullptr;
-    std::deque<MSG> queue;
-    bool quitPosted = false;
-    int quitCode = 0;
-    std::vector<WindowClass> classes;
-    ATOM nextAtom = 0xC000;
-    RemoteWindows remote;
-};
-
 System& Sys() {
     static System system;
     return system;
 }
+
+namespace {
 
 // Counts up for the life of the process, so no handle value is ever given twice.
 uint64_t nextSerial = 1;
@@ -360,22 +338,6 @@ DWORD ProcessOf(HWND window) {
 
 void SetRemoteWindows(RemoteWindows remote) {
     Sys().remote = std::move(remote);
-}
-
-void ResetForTesting() {
-    System& sys = Sys();
-    sys.windows.clear();
-    sys.topLevels.clear();
-    sys.foreground = nullptr;
-    sys.focus = nullptr;
-    sys.popupMenu = nullptr;
-    sys.expandedSpinner = nullptr;
-    sys.queue.clear();
-    sys.quitPosted = false;
-    sys.quitCode = 0;
-    std::erase_if(sys.classes, [](const WindowClass& c) { return !c.system; });
-    sys.remote = {};
-    keys::ResetForTesting();
 }
 
 }  // namespace wm

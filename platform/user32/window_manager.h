@@ -204,8 +204,4 @@ struct RemoteWindows {
 };
 void SetRemoteWindows(RemoteWindows remote);
 
-// Destroys every window without messages and empties the queue, the quit flag and the hooks;
-// handle values are never reused, so handles from before stay invalid.
-void ResetForTesting();
-
 }  // namespace wm

@@ -8,7 +8,7 @@
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
-#include "platform/testing/process.h"
+#include "platform/testing/testing.h"
 #include "platform/user32/window_manager.h"
 
 TempDevice::TempDevice() {
