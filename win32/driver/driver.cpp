@@ -337,8 +337,8 @@ bool Start(const std::wstring& path, Program& program) {
     SetHandleInformation(startup.hStdOutput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &started))
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &started))
         return false;
     program.process = started.hProcess;
     program.id = started.dwProcessId;
@@ -346,6 +346,14 @@ bool Start(const std::wstring& path, Program& program) {
     program.marker = RegisterWindowMessageW(L"TavonneDriverIdle");
     program.idle = CreateEventW(
         nullptr, FALSE, FALSE, (L"Local\\TavonneDriverIdle" + std::to_wstring(program.id)).c_str());
+    // The program ends with the driver, however the driver ends; what it starts lives on.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    AssignProcessToJobObject(job, started.hProcess);
+    ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     return true;
 }
