@@ -20,8 +20,8 @@
 #include "catalogue/catalogue.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
-#include "platform/text.h"
-#include "platform/resources.h"
+#include "base/text.h"
+#include "platform/kernel32/resources.h"
 #include "res/resource.h"
 
 namespace fs = std::filesystem;

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "device/device_folder.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,5 @@
 // The 27 tones that the phone carries in \Windows\, in the order the lists show them.
-#include "catalogue/catalogue.h"
+#include "catalogue.h"
 
 const ToneEntry BuiltInTones[27] = {
     {TEXT("Alarm1"), TEXT("\\Windows\\Alarm1.mid")},

@@ -1,7 +1,7 @@
 // Building the tone lists from the search folders and the built-in tones.
-#include "catalogue/catalogue.h"
+#include "catalogue.h"
 
-#include "res/resource.h"
+#include "resource.h"
 
 WideString SearchFolders[2];
 const WCHAR* const TonePatterns[2] = {TEXT("*.wav"), TEXT("*.mid")};

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "settings/settings.h"
+#include "settings.h"
 
 // One tone: the name shown in the lists and the full path that the phone's settings store.
 struct ToneEntry {

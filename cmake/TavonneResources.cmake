@@ -34,7 +34,8 @@ function(tavonne_add_resources target rc_file)
         add_custom_command(OUTPUT ${res}
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/resources
             COMMAND ${CMAKE_C_COMPILER} -E -P -xc -DRC_INVOKED -MD -MF ${out}.d -MT ${res}
-                    -I${rc_dir} -I${CMAKE_SOURCE_DIR}/platform/include ${rc_path}
+                    -I${rc_dir} -I${CMAKE_SOURCE_DIR}/platform/include
+                    -I${CMAKE_SOURCE_DIR}/sdk/include ${rc_path}
                     -o ${preprocessed}
             COMMAND ${TAVONNE_LLVM_RC} /no-preprocess /C 65001 /I ${rc_dir} /FO ${res}
                     -- ${preprocessed}

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "device/device_folder.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace device {
 

@@ -13,7 +13,7 @@
 #include "device/device_folder.h"
 #include "device/registry_store.h"
 #include "device/tones.h"
-#include "platform/debug.h"
+#include "base/debug.h"
 
 namespace device {
 

@@ -21,8 +21,8 @@
 #include <system_error>
 
 #include "device/device_folder.h"
-#include "platform/debug.h"
-#include "platform/text.h"
+#include "base/debug.h"
+#include "base/text.h"
 
 namespace device {
 namespace registry {

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/debug.h"
-#include "platform/text.h"
+#include "base/debug.h"
+#include "base/text.h"
 
 namespace device {
 

@@ -1,7 +1,7 @@
 // The About screen: the program's name, version, contact and credits.
-#include "screens/screens.h"
+#include "screens.h"
 
-#include "res/resource.h"
+#include "resource.h"
 
 static BOOL InitAboutScreen(HWND screen) {
     if (!SetUpScreen(screen, IDR_ABOUT_MENUBAR, NULL)) {

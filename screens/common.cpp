@@ -1,9 +1,9 @@
 // What every screen shares: running a screen, its set-up, its title and the debug check.
-#include "screens/screens.h"
+#include "screens.h"
 
 #include <string.h>
 
-#include "settings/settings.h"
+#include "settings.h"
 
 HINSTANCE AppInstance = NULL;
 HWND MainScreen = NULL;

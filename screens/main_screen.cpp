@@ -1,12 +1,12 @@
 // The program's entry and its main screen: the call-tone and SMS-tone spinners.
-#include "screens/screens.h"
+#include "screens.h"
 
 #include <shellapi.h>
 #include <string.h>
 
-#include "catalogue/catalogue.h"
-#include "res/resource.h"
-#include "settings/settings.h"
+#include "catalogue.h"
+#include "resource.h"
+#include "settings.h"
 
 BOOL PlayFromRingList = FALSE;
 

@@ -1,11 +1,11 @@
 // The settings screen: the folder to search for tones and how often the call tone repeats.
-#include "screens/screens.h"
+#include "screens.h"
 
 #include <vector>
 
-#include "catalogue/catalogue.h"
-#include "res/resource.h"
-#include "settings/settings.h"
+#include "catalogue.h"
+#include "resource.h"
+#include "settings.h"
 
 static BOOL InitSettingsScreen(HWND screen) {
     HWND menuBar;

@@ -1,5 +1,5 @@
 // The settings store: the user's tone folder and the phone's sound settings in the registry.
-#include "settings/settings.h"
+#include "settings.h"
 
 #include <vector>
 

@@ -14,7 +14,7 @@
 
 #include "device/device_folder.h"
 #include "device/paths.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_device.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "device/device_folder.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_device.h"
 
 namespace fs = std::filesystem;

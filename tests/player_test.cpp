@@ -14,7 +14,7 @@
 
 #include "device/device_folder.h"
 #include "device/tones.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/program.h"
 #include "support/temp_device.h"
 

@@ -21,8 +21,8 @@
 
 #include "device/device_folder.h"
 #include "device/paths.h"
-#include "platform/process.h"
-#include "platform/text.h"
+#include "platform/shell32/launch.h"
+#include "base/text.h"
 #include "support/temp_device.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "device/device_folder.h"
-#include "platform/process.h"
-#include "platform/text.h"
+#include "platform/testing/process.h"
+#include "base/text.h"
 #include "support/pipe.h"
 #include "support/temp_device.h"
 

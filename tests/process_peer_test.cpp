@@ -12,8 +12,8 @@
 #include <string>
 
 #include "device/device_folder.h"
-#include "platform/peer.h"
-#include "platform/process.h"
+#include "platform/phone/peer.h"
+#include "platform/testing/process.h"
 #include "support/pipe.h"
 #include "support/temp_device.h"
 

@@ -19,7 +19,7 @@
 #include "device/device_folder.h"
 #include "device/provision.h"
 #include "device/registry_store.h"
-#include "platform/debug.h"
+#include "base/debug.h"
 #include "support/reg_bytes.h"
 #include "support/temp_device.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "data/window_test.h"
-#include "platform/keys.h"
-#include "platform/render.h"
-#include "platform/resources.h"
-#include "platform/window_manager.h"
+#include "platform/user32/keys.h"
+#include "platform/phone/render.h"
+#include "platform/kernel32/resources.h"
+#include "platform/user32/window_manager.h"
 #include "res/resource.h"
 #include "screens/screens.h"
 #include "support/temp_device.h"

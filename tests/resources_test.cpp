@@ -15,7 +15,7 @@
 
 #include <windows.h>
 
-#include "platform/resources.h"
+#include "platform/kernel32/resources.h"
 #include "res/resource.h"
 
 namespace {

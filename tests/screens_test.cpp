@@ -8,11 +8,11 @@
 #include <iterator>
 
 #include "catalogue/catalogue.h"
-#include "platform/debug.h"
-#include "platform/keys.h"
-#include "platform/process.h"
-#include "platform/resources.h"
-#include "platform/window_manager.h"
+#include "base/debug.h"
+#include "platform/user32/keys.h"
+#include "platform/shell32/launch.h"
+#include "platform/kernel32/resources.h"
+#include "platform/user32/window_manager.h"
 #include "res/resource.h"
 #include "screens/screens.h"
 #include "settings/settings.h"

@@ -15,9 +15,9 @@
 
 #include "device/device_folder.h"
 #include "device/provision.h"
-#include "platform/frontend.h"
-#include "platform/render.h"
-#include "platform/script_frontend.h"
+#include "platform/phone/frontend.h"
+#include "platform/phone/render.h"
+#include "platform/phone/script_frontend.h"
 #include "support/program.h"
 #include "support/temp_device.h"
 

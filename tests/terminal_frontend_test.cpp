@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/terminal_frontend.h"
+#include "platform/phone/terminal_frontend.h"
 #include "support/temp_device.h"
 
 namespace {

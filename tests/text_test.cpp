@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 TEST(Text, Utf8RoundTripKeepsAccentsAndAstralCharacters) {
     const std::string utf8 = "Mouvement perpétuel 🎵";

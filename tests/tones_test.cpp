@@ -17,8 +17,8 @@
 #include "device/device_folder.h"
 #include "device/player/tone_file.h"
 #include "device/tones.h"
-#include "platform/debug.h"
-#include "platform/text.h"
+#include "base/debug.h"
+#include "base/text.h"
 #include "support/temp_device.h"
 
 namespace {

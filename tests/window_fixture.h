@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "data/window_test.h"
-#include "platform/keys.h"
-#include "platform/resources.h"
-#include "platform/window_manager.h"
+#include "platform/user32/keys.h"
+#include "platform/kernel32/resources.h"
+#include "platform/user32/window_manager.h"
 #include "support/temp_device.h"
 
 struct Received {

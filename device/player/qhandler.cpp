@@ -16,7 +16,7 @@
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/player/tone_file.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-# The phone's tones, composed at build time and embedded in the platform library, and the player
+# The phone's tones, composed at build time and embedded in the device library, and the player
 # stand-in "\Windows\qhandler.exe". Included from the root after the tests are defined.
 
 add_executable(tavonne-tonegen
@@ -15,14 +15,14 @@ add_custom_command(OUTPUT ${TAVONNE_PHONE_TONES}
     DEPENDS tavonne-tonegen
     COMMENT "Composing the phone's tones"
     VERBATIM)
-target_sources(tavonne_platform PRIVATE
+target_sources(tavonne_device PRIVATE
     ${TAVONNE_PHONE_TONES}
     ${CMAKE_SOURCE_DIR}/device/player/tone_file.cpp)
 
-# The player links the platform, so the platform only knows where the build puts it; programs
+# The player links the device library, so the device only knows where the build puts it; programs
 # that provision a device folder depend on it being built (see PlayerBinary()).
 add_executable(qhandler ${CMAKE_SOURCE_DIR}/device/player/qhandler.cpp)
-target_link_libraries(qhandler PRIVATE tavonne_platform)
+target_link_libraries(qhandler PRIVATE tavonne_device)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/tones.cpp APPEND PROPERTY
     COMPILE_DEFINITIONS TAVONNE_PLAYER_BUILD_PATH="$<TARGET_FILE:qhandler>")
 add_dependencies(tavonne-device qhandler)

@@ -14,7 +14,7 @@
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
-#include "platform/process.h"
-#include "platform/window_manager.h"
+#include "platform/testing/process.h"
+#include "platform/user32/window_manager.h"
 
 TempDevice::TempDevice() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tavonne-test-XXXXXX").string();

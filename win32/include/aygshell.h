@@ -14,5 +14,5 @@
 #define WINAPI_EXTERN extern
 #endif
 
-#include "../../platform/include/winuserm.h"
-#include "../../platform/include/aygshell.h"
+#include "../../sdk/include/winuserm.h"
+#include "../../sdk/include/aygshell.h"

@@ -1,0 +1,40 @@
+// Where debug output goes: standard error, or a file once the terminal front end sends it there.
+#include "base/debug.h"
+
+#include <stdio.h>
+
+#include <fstream>
+#include <mutex>
+
+namespace debug {
+
+namespace {
+
+std::mutex sinkMutex;
+std::ofstream logFile;
+
+}  // namespace
+
+void SendToFile(const std::filesystem::path& file) {
+    std::lock_guard lock(sinkMutex);
+    logFile.close();
+    logFile.open(file, std::ios::app | std::ios::binary);
+}
+
+void SendToStandardError() {
+    std::lock_guard lock(sinkMutex);
+    logFile.close();
+}
+
+void Write(std::string_view utf8) {
+    std::lock_guard lock(sinkMutex);
+    if (logFile.is_open()) {
+        logFile.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
+        logFile.flush();
+        return;
+    }
+    fwrite(utf8.data(), 1, utf8.size(), stderr);
+    fflush(stderr);
+}
+
+}  // namespace debug

@@ -1,0 +1,770 @@
+// File search: FindFirstFileW, FindNextFileW and FindClose over the device's file system.
+#include <windows.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "device/device_folder.h"
+#include "device/paths.h"
+#include "device/provision.h"
+#include "base/debug.h"
+#include "base/text.h"
+
+namespace files {
+
+// cFileName holds MAX_PATH units with its NUL; a longer name is never cut to fit, since the cut
+// name would stand for another file.
+bool NameFitsFindData(size_t units) {
+    return units <= MAX_PATH - 1;
+}
+
+}  // namespace files
+
+namespace {
+
+// A name the phone's file system could not hold: a backslash would split it into a path, and
+// control characters (a tab, a line feed) would break every line that shows it.
+bool PhoneCanHoldName(std::string_view raw) {
+    for (const char c : raw) {
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            return false;
+    }
+    return true;
+}
+
+bool IsSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+bool HasWildcard(std::u16string_view s) {
+    return s.find_first_of(u"*?") != std::u16string_view::npos;
+}
+
+bool IsAscii(std::string_view s) {
+    for (const char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+char16_t FoldAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 0x20) : static_cast<char16_t>(c);
+}
+
+// A host name for the debug output, its control characters written as \xNN.
+std::string Escaped(std::string_view raw) {
+    std::string shown;
+    for (const char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20) {
+            const char digits[] = "0123456789abcdef";
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+// The folded units of an ASCII host name, read straight from its bytes.
+struct AsciiFolded {
+    std::string_view raw;
+    size_t size() const { return raw.size(); }
+    char16_t operator[](size_t i) const { return FoldAscii(raw[i]); }
+};
+
+// Matches folded units against a folded pattern: `*` takes any run of units (also none), `?`
+// exactly one.
+template <typename Units>
+bool GlobMatch(std::u16string_view pattern, const Units& name) {
+    size_t p = 0, n = 0;
+    size_t starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+            ++p, ++n;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+// Win32 rule: a pattern ending in ".*" also takes names without that extension, so "*.*"
+// matches every name and "a.*" matches "a".
+template <typename Units>
+bool PatternMatches(std::u16string_view foldedPattern, const Units& foldedName) {
+    if (GlobMatch(foldedPattern, foldedName))
+        return true;
+    return foldedPattern.ends_with(u".*") &&
+           GlobMatch(foldedPattern.substr(0, foldedPattern.size() - 2), foldedName);
+}
+
+// The sort key of a folded name: units below 0x80 as one byte, the others as three bytes that
+// start at 0x80 or above, so that comparing keys byte-wise orders them as their units.
+void AppendKeyUnit(std::string& key, char16_t unit) {
+    if (unit < 0x80) {
+        key.push_back(static_cast<char>(unit));
+        return;
+    }
+    key.push_back(static_cast<char>(0x80 | (unit >> 14)));
+    key.push_back(static_cast<char>((unit >> 7) & 0x7F));
+    key.push_back(static_cast<char>(unit & 0x7F));
+}
+
+int CompareBytes(std::string_view a, std::string_view b) {
+    const int byBytes = memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (byBytes != 0)
+        return byBytes;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    UniqueFd& operator=(UniqueFd&&) = delete;
+    ~UniqueFd() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Memory of finished searches, handed to the next one: a big folder is searched again and again,
+// and fresh memory costs a page fault per page.
+template <typename T>
+class Spare {
+  public:
+    static T Take() {
+        std::lock_guard lock(mutex_);
+        if (spares_.empty())
+            return T{};
+        T taken = std::move(spares_.back());
+        spares_.pop_back();
+        return taken;
+    }
+    static void Give(T&& spare) {
+        std::lock_guard lock(mutex_);
+        if (spares_.size() < kKept)
+            spares_.push_back(std::move(spare));
+    }
+
+  private:
+    static constexpr size_t kKept = 2;
+    static inline std::mutex mutex_;
+    static inline std::vector<T> spares_;
+};
+
+using Block = std::unique_ptr<char[]>;
+using Blocks = std::vector<Block>;
+
+// Holds the texts of one search in big blocks; what it stores never moves.
+class Arena {
+  public:
+    Arena() : spare_(Spare<Blocks>::Take()) {}
+    ~Arena() {
+        for (Block& block : used_)
+            spare_.push_back(std::move(block));
+        Spare<Blocks>::Give(std::move(spare_));
+    }
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+
+    // Copies `a` and `b` one after the other, each with a NUL; returns where `a` starts.
+    const char* Store(std::string_view a, std::string_view b) {
+        const size_t size = a.size() + b.size() + 2;
+        if (size > left_)
+            NewBlock(size);
+        char* stored = next_;
+        memcpy(stored, a.data(), a.size());
+        stored[a.size()] = '\0';
+        memcpy(stored + a.size() + 1, b.data(), b.size());
+        stored[size - 1] = '\0';
+        next_ += size;
+        left_ -= size;
+        return stored;
+    }
+
+  private:
+    static constexpr size_t kBlockSize = 256 * 1024;
+
+    void NewBlock(size_t size) {
+        if (size <= kBlockSize && !spare_.empty()) {
+            used_.push_back(std::move(spare_.back()));
+            spare_.pop_back();
+            left_ = kBlockSize;
+        } else {
+            left_ = std::max(kBlockSize, size);
+            used_.push_back(std::make_unique_for_overwrite<char[]>(left_));
+        }
+        next_ = used_.back().get();
+    }
+
+    Blocks spare_;
+    Blocks used_;
+    char* next_ = nullptr;
+    size_t left_ = 0;
+};
+
+// What a search tells about one entry, apart from its name.
+struct Metadata {
+    uint32_t mode;
+    uint64_t size;
+    FILETIME creation;
+    FILETIME access;
+    FILETIME write;
+};
+
+FILETIME ToFileTime(const statx_timestamp& t) {
+    // FILETIME counts 100 ns steps since 1601-01-01; Unix time starts 11644473600 s later.
+    const int64_t ticks = (t.tv_sec + INT64_C(11644473600)) * 10000000 + t.tv_nsec / 100;
+    const uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
+    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFF), static_cast<DWORD>(value >> 32)};
+}
+
+// Reads an entry's metadata; false when the entry no longer exists.
+bool ReadMetadata(int folderFd, const char* name, Metadata& metadata) {
+    struct statx info;
+    constexpr unsigned kMask =
+        STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME;
+    // A link is described by its target; a dangling link by the link itself.
+    if (statx(folderFd, name, AT_STATX_SYNC_AS_STAT, kMask, &info) != 0 &&
+        statx(folderFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kMask, &info) != 0) {
+        return false;
+    }
+    metadata.mode = info.stx_mode;
+    metadata.size = info.stx_size;
+    metadata.access = ToFileTime(info.stx_atime);
+    metadata.write = ToFileTime(info.stx_mtime);
+    // Without a birth time the last write is the latest the file can have been created.
+    metadata.creation = ToFileTime((info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_mtime);
+    return true;
+}
+
+struct StringHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// The metadata of the regular files of one watched folder, by inode, with the names that lead to
+// each inode so that an event about a name can forget it.
+class FolderFiles {
+  public:
+    void Prefetch(ino_t inode) const {
+        if (!slots_.empty())
+            __builtin_prefetch(&slots_[Home(inode)]);
+    }
+
+    const Metadata* Find(ino_t inode) const {
+        if (slots_.empty())
+            return nullptr;
+        for (size_t i = Home(inode);; i = (i + 1) & (slots_.size() - 1)) {
+            const Slot& slot = slots_[i];
+            if (slot.inode == inode)
+                return slot.valid ? &metadata_[slot.index] : nullptr;
+            if (slot.inode == 0)
+                return nullptr;
+        }
+    }
+
+    void Put(ino_t inode, std::string_view name, const Metadata& metadata) {
+        if (inode == 0)
+            return;
+        if (2 * (metadata_.size() + 1) > slots_.size())
+            Grow();
+        size_t i = Home(inode);
+        while (slots_[i].inode != 0 && slots_[i].inode != inode)
+            i = (i + 1) & (slots_.size() - 1);
+        if (slots_[i].inode == 0) {
+            slots_[i] = Slot{inode, static_cast<uint32_t>(metadata_.size()), true};
+            metadata_.push_back(metadata);
+        } else {
+            slots_[i].valid = true;
+            metadata_[slots_[i].index] = metadata;
+        }
+        inodes_.insert_or_assign(std::string(name), inode);
+    }
+
+    void Forget(std::string_view name) {
+        const auto it = inodes_.find(name);
+        if (it == inodes_.end())
+            return;
+        for (size_t i = Home(it->second); slots_[i].inode != 0; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].inode == it->second) {
+                slots_[i].valid = false;
+                break;
+            }
+        }
+        inodes_.erase(it);
+    }
+
+  private:
+    struct Slot {
+        ino_t inode;  // 0: empty
+        uint32_t index;
+        bool valid;
+    };
+
+    size_t Home(ino_t inode) const {
+        return (static_cast<uint64_t>(inode) * UINT64_C(0x9E3779B97F4A7C15)) >> 32 &
+               (slots_.size() - 1);
+    }
+
+    void Grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(std::max<size_t>(1024, 2 * old.size()), Slot{0, 0, false});
+        for (const Slot& slot : old) {
+            if (slot.inode == 0)
+                continue;
+            size_t i = Home(slot.inode);
+            while (slots_[i].inode != 0)
+                i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;  // open addressing with linear probing; size a power of two
+    std::vector<Metadata> metadata_;
+    std::unordered_map<std::string, ino_t, StringHash, std::equal_to<>> inodes_;
+};
+
+// The metadata of regular files in recently searched folders, kept while the kernel reports no
+// change to them (inotify), so that searching a big folder again costs no call per file. Only
+// regular files are kept: a folder's or a link's metadata changes without an event on its parent.
+class MetadataCache {
+  public:
+    // Watches the open folder and forgets whatever changed since the last call; returns the
+    // folder's files, or nullptr when the folder cannot be watched.
+    FolderFiles* Prepare(int folderFd) {
+        if (inotify_.get() < 0)
+            return nullptr;
+        const std::string self = "/proc/self/fd/" + std::to_string(folderFd);
+        // Adding a watch that exists returns its descriptor again.
+        const int watch = inotify_add_watch(inotify_.get(), self.c_str(), kEvents);
+        Drain();
+        if (watch < 0)
+            return nullptr;
+        Folder& folder = folders_[watch];
+        folder.lastUse = ++clock_;
+        if (folders_.size() > kMaxFolders)
+            ForgetLeastRecent();
+        return &folders_[watch].files;
+    }
+
+  private:
+    static constexpr uint32_t kEvents = IN_ATTRIB | IN_MODIFY | IN_ACCESS | IN_CLOSE_WRITE |
+                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                        IN_DELETE_SELF | IN_ONLYDIR;
+    static constexpr size_t kMaxFolders = 4;
+
+    struct Folder {
+        FolderFiles files;
+        uint64_t lastUse = 0;
+    };
+
+    void Drain() {
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t length = read(inotify_.get(), buffer, sizeof buffer);
+            if (length < 0 && errno == EINTR)
+                continue;
+            if (length <= 0)
+                return;
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_Q_OVERFLOW) {
+                    for (auto& [watch, folder] : folders_)
+                        folder.files = FolderFiles();
+                } else if (event->mask & IN_IGNORED) {
+                    folders_.erase(event->wd);
+                } else if (event->len > 0) {
+                    const auto it = folders_.find(event->wd);
+                    if (it != folders_.end())
+                        it->second.files.Forget(event->name);
+                }
+            }
+        }
+    }
+
+    void ForgetLeastRecent() {
+        auto oldest = folders_.begin();
+        for (auto it = folders_.begin(); it != folders_.end(); ++it) {
+            if (it->second.lastUse < oldest->second.lastUse)
+                oldest = it;
+        }
+        inotify_rm_watch(inotify_.get(), oldest->first);
+        folders_.erase(oldest);
+    }
+
+    UniqueFd inotify_{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
+    std::unordered_map<int, Folder> folders_;
+    uint64_t clock_ = 0;
+};
+
+// How far ahead passes over sorted entries fetch what they will read: after sorting, each entry's
+// text lies somewhere else in memory.
+constexpr ptrdiff_t kAhead = 8;
+
+// One found entry. Its host name and, after it, its sort key live in the search's arena.
+struct Entry {
+    uint64_t chunk;  // eight bytes of the key, big-endian, while sorting
+    const char* raw;
+    ino_t inode;
+    uint16_t rawLength;
+    uint16_t keyLength;
+    unsigned char type;
+
+    std::string_view Raw() const { return std::string_view(raw, rawLength); }
+    std::string_view Key() const { return std::string_view(raw + rawLength + 1, keyLength); }
+};
+
+bool EntryLess(const Entry& a, const Entry& b) {
+    const int byKey = CompareBytes(a.Key(), b.Key());
+    return byKey != 0 ? byKey < 0 : CompareBytes(a.Raw(), b.Raw()) < 0;
+}
+
+uint64_t KeyChunk(const Entry& entry, size_t depth) {
+    const std::string_view key = entry.Key();
+    uint64_t chunk = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        const size_t at = depth + i;
+        chunk = (chunk << 8) | (at < key.size() ? static_cast<unsigned char>(key[at]) : 0);
+    }
+    return chunk;
+}
+
+// Sorts by key, then raw name, comparing keys eight bytes at a time as numbers: names that share
+// a long start ("Tone 0001", "Tone 0002" ...) cost one pass per eight shared bytes, not one full
+// comparison of text per step of the sort.
+void SortEntries(Entry* first, Entry* last, size_t depth) {
+    for (Entry* e = first; e != last; ++e) {
+        if (last - e > kAhead)
+            __builtin_prefetch(e[kAhead].Key().data() +
+                               std::min<size_t>(depth, e[kAhead].keyLength));
+        e->chunk = KeyChunk(*e, depth);
+    }
+    std::sort(first, last, [](const Entry& a, const Entry& b) { return a.chunk < b.chunk; });
+    for (Entry* group = first; group != last;) {
+        Entry* end = group + 1;
+        bool longer = group->keyLength > depth + 8;
+        for (; end != last && end->chunk == group->chunk; ++end)
+            longer = longer || end->keyLength > depth + 8;
+        if (end - group > 1) {
+            if (longer)
+                SortEntries(group, end, depth + 8);
+            else
+                std::sort(group, end, EntryLess);
+        }
+        group = end;
+    }
+}
+
+// One search: the entries that matched, sorted, with their metadata as they were when the search
+// started (as Win32 searches report what the folder held when it was read).
+class Search {
+  public:
+    explicit Search(UniqueFd folder)
+        : folder_(std::move(folder)),
+          entries_(Spare<std::vector<Entry>>::Take()),
+          metadata_(Spare<std::vector<Metadata>>::Take()) {}
+    ~Search() {
+        entries_.clear();
+        metadata_.clear();
+        Spare<std::vector<Entry>>::Give(std::move(entries_));
+        Spare<std::vector<Metadata>>::Give(std::move(metadata_));
+    }
+    Search(const Search&) = delete;
+    Search& operator=(const Search&) = delete;
+
+    int FolderFd() const { return folder_.get(); }
+
+    // Keeps the host entry when its name matches the folded pattern.
+    void AddIfMatches(const dirent& entry, std::u16string_view foldedPattern);
+    void Add(std::string_view raw);
+    // Sorts the entries and reads their metadata, dropping those that are gone.
+    void Finish(FolderFiles* cache);
+    // Fills `data` with the next entry; false when none is left.
+    bool Next(WIN32_FIND_DATAW& data);
+
+  private:
+    void Keep(std::string_view raw, std::u16string_view foldedName, ino_t inode,
+              unsigned char type);
+
+    UniqueFd folder_;
+    Arena arena_;
+    std::string key_;
+    std::vector<Entry> entries_;
+    std::vector<Metadata> metadata_;
+    size_t next_ = 0;
+};
+
+void Search::AddIfMatches(const dirent& entry, std::u16string_view foldedPattern) {
+    const std::string_view raw = entry.d_name;
+    if (IsAscii(raw)) {
+        if (PatternMatches(foldedPattern, AsciiFolded{raw}))
+            Keep(raw, {}, entry.d_ino, entry.d_type);
+        return;
+    }
+    // Bytes that are not UTF-8 become lone surrogates, which map back to the same bytes.
+    const std::u16string folded = text::Fold(text::FromUtf8(raw));
+    if (PatternMatches(foldedPattern, folded))
+        Keep(raw, folded, entry.d_ino, entry.d_type);
+}
+
+void Search::Add(std::string_view raw) {
+    Keep(raw, text::Fold(text::FromUtf8(raw)), 0, DT_UNKNOWN);
+}
+
+// `foldedName` is empty for ASCII names, whose folded form is read from `raw`.
+void Search::Keep(std::string_view raw, std::u16string_view foldedName, ino_t inode,
+                  unsigned char type) {
+    if (!PhoneCanHoldName(raw)) {
+        debug::Write("FindFirstFile: skipped a name no phone can hold: " + Escaped(raw) + "\n");
+        return;
+    }
+    key_.clear();
+    if (foldedName.empty()) {
+        for (const char c : raw)
+            key_.push_back(static_cast<char>(FoldAscii(c)));
+    } else {
+        for (const char16_t unit : foldedName)
+            AppendKeyUnit(key_, unit);
+    }
+    const size_t units = foldedName.empty() ? raw.size() : foldedName.size();
+    if (!files::NameFitsFindData(units)) {
+        debug::Write("FindFirstFile: skipped a name too long for cFileName: " + std::string(raw) +
+                     "\n");
+        return;
+    }
+    // Host names are at most NAME_MAX (255) bytes; their keys at most three times that.
+    entries_.push_back(Entry{0, arena_.Store(raw, key_), inode, static_cast<uint16_t>(raw.size()),
+                             static_cast<uint16_t>(key_.size()), type});
+}
+
+void Search::Finish(FolderFiles* cache) {
+    SortEntries(entries_.data(), entries_.data() + entries_.size(), 0);
+    metadata_.resize(entries_.size());
+    size_t kept = 0;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (cache != nullptr && i + kAhead < entries_.size())
+            cache->Prefetch(entries_[i + kAhead].inode);
+        const Entry& entry = entries_[i];
+        Metadata& metadata = metadata_[kept];
+        const bool cacheable = cache != nullptr && entry.type == DT_REG;
+        if (const Metadata* known = cacheable ? cache->Find(entry.inode) : nullptr) {
+            metadata = *known;
+        } else {
+            if (!ReadMetadata(folder_.get(), entry.raw, metadata))
+                continue;  // gone since the folder was read
+            if (cacheable && S_ISREG(metadata.mode))
+                cache->Put(entry.inode, entry.Raw(), metadata);
+        }
+        entries_[kept++] = entry;
+    }
+    entries_.resize(kept);
+    metadata_.resize(kept);
+}
+
+bool Search::Next(WIN32_FIND_DATAW& data) {
+    if (next_ >= entries_.size())
+        return false;
+    const Entry& entry = entries_[next_];
+    const Metadata& metadata = metadata_[next_];
+    ++next_;
+    if (next_ + kAhead < entries_.size())
+        __builtin_prefetch(entries_[next_ + kAhead].raw);
+
+    const bool folder = S_ISDIR(metadata.mode);
+    DWORD attributes = 0;
+    if (folder)
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if ((metadata.mode & S_IWUSR) == 0)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    if (entry.raw[0] == '.')
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    // Win32 rule: FILE_ATTRIBUTE_NORMAL is only ever given alone.
+    data.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    data.ftCreationTime = metadata.creation;
+    data.ftLastAccessTime = metadata.access;
+    data.ftLastWriteTime = metadata.write;
+    const uint64_t size = folder ? 0 : metadata.size;
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
+    data.dwReserved0 = 0;
+    data.dwReserved1 = 0;
+    const std::string_view raw = entry.Raw();
+    size_t length = 0;
+    if (IsAscii(raw)) {
+        for (const char c : raw)
+            data.cFileName[length++] = static_cast<char16_t>(c);
+    } else {
+        const std::u16string name = text::FromUtf8(raw);
+        length = std::min(name.size(), size_t{MAX_PATH - 1});  // checked when kept
+        std::copy_n(name.begin(), length, data.cFileName);
+    }
+    data.cFileName[length] = u'\0';
+    data.cAlternateFileName[0] = u'\0';
+    return true;
+}
+
+// Search handles are ids into this table, never pointers, and an id is never used twice, so a
+// stale or made-up handle is only ever "not found".
+class SearchTable {
+  public:
+    HANDLE Insert(std::shared_ptr<Search> search) {
+        std::lock_guard lock(mutex_);
+        nextId_ += 4;
+        searches_.emplace(nextId_, std::move(search));
+        return reinterpret_cast<HANDLE>(nextId_);
+    }
+    std::shared_ptr<Search> Find(HANDLE handle) {
+        std::lock_guard lock(mutex_);
+        const auto it = searches_.find(reinterpret_cast<uintptr_t>(handle));
+        return it != searches_.end() ? it->second : nullptr;
+    }
+    bool Erase(HANDLE handle) {
+        std::shared_ptr<Search> search;  // released after the lock
+        std::lock_guard lock(mutex_);
+        const auto it = searches_.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == searches_.end())
+            return false;
+        search = std::move(it->second);
+        searches_.erase(it);
+        return true;
+    }
+
+  private:
+    std::mutex mutex_;
+    uintptr_t nextId_ = 0x5EA0000;
+    std::unordered_map<uintptr_t, std::shared_ptr<Search>> searches_;
+};
+
+SearchTable& Searches() {
+    static SearchTable table;
+    return table;
+}
+
+std::mutex cacheMutex;
+
+MetadataCache& Cache() {
+    static MetadataCache cache;
+    return cache;
+}
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+extern "C" HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+    if (lpFileName == nullptr || lpFindFileData == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    device::ProvisionOnce();
+
+    const std::u16string_view pattern(lpFileName, text::Length(lpFileName));
+    size_t split = pattern.size();
+    while (split > 0 && !IsSeparator(pattern[split - 1]))
+        --split;
+    const std::u16string_view folderPath = pattern.substr(0, split);
+    const std::u16string_view namePattern = pattern.substr(split);
+    if (HasWildcard(folderPath))
+        return Fail(ERROR_INVALID_NAME);
+
+    const std::filesystem::path hostFolder = device::HostPath(folderPath);
+    UniqueFd folder(open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return Fail(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    // "." and ".." are not entries of the phone's file system.
+    if (namePattern.empty() || namePattern == u"." || namePattern == u"..")
+        return Fail(ERROR_FILE_NOT_FOUND);
+
+    auto search = std::make_shared<Search>(std::move(folder));
+    if (HasWildcard(namePattern)) {
+        std::unique_ptr<DIR, DirCloser> dir(fdopendir(dup(search->FolderFd())));
+        if (!dir)
+            return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        std::lock_guard lock(cacheMutex);
+        // Watched before the folder is read, so no change after the reading goes unseen.
+        FolderFiles* cache = Cache().Prepare(search->FolderFd());
+        const std::u16string foldedPattern = text::Fold(namePattern);
+        while (const dirent* entry = readdir(dir.get())) {
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            search->AddIfMatches(*entry, foldedPattern);
+        }
+        search->Finish(cache);
+    } else {
+        // The one entry the name stands for, found as any device path is.
+        const std::filesystem::path host = device::HostPath(pattern);
+        struct stat info;
+        if (lstat(host.c_str(), &info) == 0)
+            search->Add(host.filename().native());
+        search->Finish(nullptr);
+    }
+
+    if (!search->Next(*lpFindFileData))
+        return Fail(ERROR_FILE_NOT_FOUND);
+    return Searches().Insert(std::move(search));
+}
+
+extern "C" BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+    if (lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::shared_ptr<Search> search = Searches().Find(hFindFile);
+    if (search == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!search->Next(*lpFindFileData)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FindClose(HANDLE hFindFile) {
+    if (!Searches().Erase(hFindFile)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,77 @@
+// MessageBoxW: a modal message with its caption, its text and one "OK" button, in a message
+// loop of its own; the left soft key or the action key dismisses it.
+#include <windows.h>
+#include <aygshell.h>
+
+#include "platform/user32/window_classes.h"
+#include "platform/user32/window_manager.h"
+
+namespace classes {
+
+LRESULT CALLBACK MessageBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE: {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            wm::Lookup(window)->state =
+                std::move(*static_cast<wm::MessageBoxState*>(create->lpCreateParams));
+            return 0;
+        }
+        case WM_KEYDOWN:
+            if (wParam == VK_TSOFT1 || wParam == VK_RETURN) {
+                auto* box = wm::MutableStateOf<wm::MessageBoxState>(window);
+                box->ended = true;
+                box->result = IDOK;
+            }
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace classes
+
+extern "C" int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+    if (hWnd != nullptr && wm::Check(hWnd) == nullptr)
+        return 0;
+    // Only the one-button message is offered on this phone.
+    if ((uType & MB_TYPEMASK) != MB_OK) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    wm::MessageBoxState box;
+    box.caption = lpCaption != nullptr ? lpCaption : u"Erreur";
+    box.text = lpText != nullptr ? lpText : u"";
+    box.type = uType;
+    box.buttons = {u"OK"};
+    const wm::Display& display = wm::TheDisplay();
+    // The owner may be a screen not shown yet (an alert from inside its WM_INITDIALOG).
+    HWND owner = wm::TopLevelOf(hWnd);
+    std::u16string caption = box.caption;
+    HWND window =
+        CreateWindowExW(0, classes::kMessageBox, caption.c_str(), WS_POPUP | WS_VISIBLE, 0, 0,
+                        display.width, display.height, owner, nullptr, nullptr, &box);
+    if (window == nullptr)
+        return 0;
+    bool disabledOwner = owner != nullptr && !EnableWindow(owner, FALSE);
+    int result = 0;
+    while (true) {
+        const auto* state = wm::StateOf<wm::MessageBoxState>(window);
+        if (state == nullptr)
+            break;
+        if (state->ended) {
+            result = state->result;
+            break;
+        }
+        MSG message;
+        if (!GetMessageW(&message, nullptr, 0, 0)) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        wm::HandleMessage(message);
+    }
+    if (disabledOwner)
+        EnableWindow(owner, TRUE);
+    if (IsWindow(window))
+        DestroyWindow(window);
+    return result;
+}
