@@ -15,7 +15,7 @@
 #include "device/paths.h"
 #include "device/provision.h"
 #include "device/tones.h"
-#include "platform/debug.h"
+#include "base/debug.h"
 
 namespace device {
 
@@ -228,12 +228,3 @@ bool ProvisionOnce() {
 }
 
 }  // namespace device
-
-namespace debug {
-
-void Write(std::string_view utf8) {
-    fwrite(utf8.data(), 1, utf8.size(), stderr);
-    fflush(stderr);
-}
-
-}  // namespace debug
