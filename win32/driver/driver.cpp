@@ -151,11 +151,12 @@ class Screen {
     explicit Screen(HWND focus) : focus_(focus) {}
 
     void Window(HWND window) {
-        Line(TextOf(window));
+        // A pop-up list has no title.
         if (IsClass(window, L"ListBox")) {
             List(window);
             return;
         }
+        Line(TextOf(window));
         std::wstring bar;
         for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {
@@ -175,15 +176,18 @@ class Screen {
     const std::string& Text() const { return text_; }
 
   private:
-    void Line(const std::wstring& line, HWND control = nullptr) {
-        text_ += (control != nullptr && control == focus_ ? ">" : " ") + Utf8(line) + "\n";
+    // One line, marked with ">" when it has the focus or is the selected entry.
+    void Line(const std::wstring& line, bool marked = false) {
+        text_ += marked ? '>' : ' ';
+        text_ += Utf8(line);
+        text_ += '\n';
     }
 
     void List(HWND list) {
         const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
         const LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
         for (LRESULT row = 0; row < count; ++row)
-            text_ += (row == selected ? ">" : " ") + Utf8(ListEntry(list, row)) + "\n";
+            Line(ListEntry(list, row), row == selected);
     }
 
     static HWND SpinnerOf(HWND screen, HWND list) {
@@ -210,14 +214,14 @@ class Screen {
         } else if (IsClass(control, L"ListBox") && SpinnerOf(screen, control) != nullptr) {
             const LRESULT row = SendMessageW(control, LB_GETCURSEL, 0, 0);
             Line(L"\u25C0 " + (row == LB_ERR ? L"" : ListEntry(control, row)) + L" \u25B6",
-                 control);
+                 control == focus_);
         } else if (IsClass(control, L"ListBox")) {
-            Line(L"", control);
+            Line(L"", control == focus_);
             List(control);
         } else if (IsClass(control, L"Edit")) {
-            Line(L"[" + TextOf(control) + L"]", control);
+            Line(L"[" + TextOf(control) + L"]", control == focus_);
         } else if (IsClass(control, L"Button")) {
-            Line(L"[ " + TextOf(control) + L" ]", control);
+            Line(L"[ " + TextOf(control) + L" ]", control == focus_);
         }
     }
 
