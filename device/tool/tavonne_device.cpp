@@ -154,7 +154,7 @@ KeyPath ParseKey(const std::string& argument) {
 std::vector<std::u16string> SubKeys(HKEY key) {
     std::vector<std::u16string> names;
     for (DWORD index = 0;; ++index) {
-        WCHAR name[256];
+        char16_t name[256];
         DWORD length = 256;
         const LONG result =
             RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);

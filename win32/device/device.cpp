@@ -1,0 +1,230 @@
+// The phone on desktop Windows: the device folder holds its file system (the drive the program
+// runs on) and its log; its registry is the real one, under HKEY_CURRENT_USER.
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "device/device_folder.h"
+#include "device/paths.h"
+#include "device/provision.h"
+#include "device/tones.h"
+#include "base/debug.h"
+
+namespace device {
+
+namespace generated {
+// Written at build time by tavonne-tonegen.
+extern const PhoneTone phoneTones[];
+extern const std::size_t phoneToneCount;
+}  // namespace generated
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> cachedFolder;
+
+std::wstring Wide(std::u16string_view s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+std::optional<fs::path> Variable(const wchar_t* name) {
+    wchar_t value[MAX_PATH * 4];
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 4);
+    if (length == 0 || length >= MAX_PATH * 4)
+        return std::nullopt;
+    return fs::path(value);
+}
+
+// %TAVONNE_DEVICE%, else %LOCALAPPDATA%\Tavonne\device.
+fs::path FindFolder() {
+    if (auto folder = Variable(L"TAVONNE_DEVICE"))
+        return fs::absolute(*folder);
+    if (auto data = Variable(L"LOCALAPPDATA"))
+        return *data / L"Tavonne" / L"device";
+    return fs::current_path() / L"device";
+}
+
+std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+bool Fail(const std::string& what, const fs::path& path, const std::error_code& error) {
+    debug::Write("device: cannot " + what + " " + Utf8(path) + ": " + error.message() + "\n");
+    return false;
+}
+
+std::optional<std::vector<char>> ReadWhole(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WriteWhole(const fs::path& file, const char* bytes, size_t size) {
+    std::error_code error;
+    fs::create_directories(file.parent_path(), error);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes, static_cast<std::streamsize>(size));
+    out.close();
+    if (error || !out)
+        return Fail("write", file, error ? error : std::make_error_code(std::errc::io_error));
+    return true;
+}
+
+// The phone's sound settings as a new phone has them, under HKEY_CURRENT_USER.
+struct DefaultValue {
+    const wchar_t* key;
+    const wchar_t* name;
+    const wchar_t* data;
+};
+
+const DefaultValue kDefaults[] = {
+    {L"ControlPanel\\Sounds\\RingTone0", L"Sound", L"\\Windows\\Standard.wav"},
+    {L"ControlPanel\\Sounds\\RingTone0", L"Script", L"apw3r"},
+    {L"ControlPanel\\Sounds\\SMS", L"Sound", L"\\Windows\\Notify.mid"},
+};
+// Keys the program adds to the phone, gone from a new phone.
+const wchar_t* const kProgramKeys[] = {L"Software\\Tavonne"};
+
+// A new device folder is a new phone: the registry gets back the phone's own sound settings.
+bool ResetRegistry() {
+    for (const wchar_t* key : kProgramKeys)
+        RegDeleteTreeW(HKEY_CURRENT_USER, key);
+    for (const DefaultValue& value : kDefaults) {
+        HKEY key = nullptr;
+        LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, value.key, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &key, nullptr);
+        if (result == ERROR_SUCCESS) {
+            result = RegSetValueExW(key, value.name, 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(value.data),
+                                    static_cast<DWORD>((wcslen(value.data) + 1) * sizeof(WCHAR)));
+            RegCloseKey(key);
+        }
+        if (result != ERROR_SUCCESS) {
+            debug::Write("device: cannot write the phone's default sound settings (error " +
+                         std::to_string(result) + ")\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+const fs::path& Folder() {
+    if (!cachedFolder)
+        cachedFolder = FindFolder();
+    return *cachedFolder;
+}
+
+fs::path FileSystemRoot() {
+    return Folder() / L"fs";
+}
+
+fs::path RegistryFile() {
+    return L"HKEY_CURRENT_USER";
+}
+
+fs::path LogFile() {
+    return Folder() / L"device.log";
+}
+
+void ResetForTesting() {
+    cachedFolder.reset();
+}
+
+// The Windows file system already matches names without regard to case.
+fs::path HostPath(std::u16string_view devicePath) {
+    devicePath = devicePath.substr(0, devicePath.find(u'\0'));
+    std::vector<std::wstring> components;
+    size_t start = 0;
+    while (start <= devicePath.size()) {
+        size_t end = devicePath.find_first_of(u"\\/", start);
+        if (end == devicePath.npos)
+            end = devicePath.size();
+        const std::u16string_view component = devicePath.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == u".")
+            continue;
+        if (component == u"..") {
+            if (!components.empty())
+                components.pop_back();
+            continue;
+        }
+        components.push_back(Wide(component));
+    }
+    fs::path path = FileSystemRoot();
+    for (const std::wstring& component : components)
+        path /= component;
+    return path;
+}
+
+std::span<const PhoneTone> PhoneTones() {
+    return {generated::phoneTones, generated::phoneToneCount};
+}
+
+bool InstallPhoneTones(const fs::path& fileSystemRoot) {
+    bool installed = true;
+    for (const PhoneTone& tone : PhoneTones()) {
+        const fs::path file = HostPath(tone.devicePath);
+        std::error_code error;
+        if (fs::exists(file, error))
+            continue;
+        installed &=
+            WriteWhole(file, reinterpret_cast<const char*>(tone.bytes.data()), tone.bytes.size());
+    }
+    return installed;
+}
+
+fs::path PlayerBinary() {
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(std::wstring(self, length)).parent_path() / L"qhandler.exe";
+}
+
+bool InstallPlayer(const fs::path& fileSystemRoot, const fs::path& playerBinary) {
+    const auto program = ReadWhole(playerBinary);
+    if (!program)
+        return Fail("read the player", playerBinary, std::make_error_code(std::errc::io_error));
+    const fs::path installed = HostPath(kPlayerDevicePath);
+    if (ReadWhole(installed) == program)
+        return true;
+    return WriteWhole(installed, program->data(), program->size());
+}
+
+bool EnsureProvisioned() {
+    std::error_code error;
+    const bool newPhone = !fs::exists(FileSystemRoot(), error);
+    bool made = true;
+    for (const wchar_t* folder : {L"Windows", L"IPSM\\Application Data\\Sounds"}) {
+        fs::create_directories(FileSystemRoot() / folder, error);
+        if (error)
+            made = Fail("create", FileSystemRoot() / folder, error);
+    }
+    if (newPhone)
+        made &= ResetRegistry();
+    const bool tones = InstallPhoneTones(FileSystemRoot());
+    const bool player = InstallPlayer(FileSystemRoot(), PlayerBinary());
+    return made && tones && player;
+}
+
+bool ProvisionOnce() {
+    static fs::path provisioned;
+    if (Folder() == provisioned)
+        return true;
+    if (!EnsureProvisioned())
+        return false;
+    provisioned = Folder();
+    return true;
+}
+
+}  // namespace device
