@@ -61,30 +61,6 @@ struct Component {
 
 }  // namespace
 
-bool PhoneCanHoldName(std::string_view hostName) {
-    for (const char c : hostName) {
-        if (c == '\\' || static_cast<unsigned char>(c) < 0x20)
-            return false;
-    }
-    return true;
-}
-
-std::string EscapedName(std::string_view hostName) {
-    std::string shown;
-    for (const char c : hostName) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-            const char digits[] = "0123456789abcdef";
-            shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 15];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 std::filesystem::path HostPath(std::u16string_view devicePath) {
     // Win32 strings end at their first NUL.
     devicePath = devicePath.substr(0, devicePath.find(u'\0'));
