@@ -258,6 +258,48 @@ LRESULT CALLBACK PhoneEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lP
     return DefSubclassProc(edit, message, wParam, lParam);
 }
 
+// The window the user sees of this thread: the screen itself when it can take keys, else the
+// last pop-up it opened (its alert), else the topmost shown screen that is enabled.
+HWND ShownFront(HWND screen) {
+    if (IsWindowVisible(screen) && IsWindowEnabled(screen))
+        return screen;
+    const HWND popup = GetLastActivePopup(screen);
+    if (popup != screen && IsWindowVisible(popup))
+        return popup;
+    const DWORD thread = GetCurrentThreadId();
+    for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (GetWindowThreadProcessId(w, nullptr) == thread && IsWindowVisible(w) &&
+            IsWindowEnabled(w))
+            return w;
+    }
+    return screen;
+}
+
+// The phone shows one screen at a time. A screen brought forward comes on top; one that cannot
+// take the keys (disabled under its alert, or not shown yet) hands the activation on to what the
+// user sees, so that keys never go to a screen nobody sees.
+LRESULT CALLBACK PhoneScreenProc(HWND screen, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR) {
+    static const UINT handOn = RegisterWindowMessageW(L"TavonneHandActivationOn");
+    if (message == handOn) {
+        const HWND front = ShownFront(screen);
+        if (front != screen) {
+            SetForegroundWindow(front);
+            SetActiveWindow(front);
+        }
+        return 0;
+    }
+    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
+        const LRESULT result = DefSubclassProc(screen, message, wParam, lParam);
+        if (ShownFront(screen) != screen)
+            PostMessageW(screen, handOn, 0, 0);
+        else
+            SetWindowPos(screen, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return result;
+    }
+    return DefSubclassProc(screen, message, wParam, lParam);
+}
+
 BOOL CALLBACK AdoptControl(HWND control, LPARAM) {
     if (HasClass(control, L"Edit"))
         SetWindowSubclass(control, PhoneEditProc, 0, 0);
@@ -310,6 +352,7 @@ extern "C" BOOL WINAPI SHInitDialog(PSHINITDLGINFO info) {
             PlaceMenuBar(bar);
     }
     EnumChildWindows(screen, AdoptControl, 0);
+    SetWindowSubclass(screen, PhoneScreenProc, 0, 0);
     HookKeysOfThisThread();
     return TRUE;
 }
