@@ -436,6 +436,9 @@ int wmain(int argc, wchar_t** argv) {
         if (line.empty() || (line.size() > 1 && line[0] == '#'))
             continue;
         if (line == "SNAP") {
+            // What another process did meanwhile (a second start bringing this one forward) is
+            // handled before the screen is read.
+            WaitIdle(program);
             Snap(program);
         } else if (const std::optional<UINT> key = KeyNamed(line)) {
             PressKey(program, *key);
