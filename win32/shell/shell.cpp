@@ -283,10 +283,8 @@ LRESULT CALLBACK PhoneScreenProc(HWND screen, UINT message, WPARAM wParam, LPARA
     static const UINT handOn = RegisterWindowMessageW(L"TavonneHandActivationOn");
     if (message == handOn) {
         const HWND front = ShownFront(screen);
-        if (front != screen) {
+        if (front != screen)
             SetForegroundWindow(front);
-            SetActiveWindow(front);
-        }
         return 0;
     }
     if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
