@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <stdexcept>
 
@@ -105,7 +106,17 @@ pid_t StartProgram(const std::string& program, const std::vector<std::string>& a
 
 ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input,
                             const EnvironmentChanges& changes) {
-    return RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);
+    ProgramResult result = RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);
+#ifdef TAVONNE_ON_WINDOWS
+    // The tool says something whenever it fails. A failure in silence is Wine failing to start
+    // it (seen once in a whole run, on a busy machine): it is started once more, and said so.
+    if (result.exitCode != 0 && result.out.empty() && result.err.empty()) {
+        std::cerr << "note: tavonne-device.exe ended with " << result.exitCode
+                  << " before saying anything; started once more\n";
+        result = RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);
+    }
+#endif
+    return result;
 }
 
 ProgramSession::ProgramSession(const std::string& program) {
