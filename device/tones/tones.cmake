@@ -1,20 +1,8 @@
 # The phone's tones, composed at build time and embedded in the device library, and the player
 # stand-in "\Windows\qhandler.exe". Included from the root after the tests are defined.
 
-add_executable(tavonne-tonegen
-    ${CMAKE_SOURCE_DIR}/device/tones/generate_tones.cpp
-    ${CMAKE_SOURCE_DIR}/device/tones/compose.cpp
-    ${CMAKE_SOURCE_DIR}/device/tones/synth.cpp
-    ${CMAKE_SOURCE_DIR}/device/player/tone_file.cpp)
-target_include_directories(tavonne-tonegen PRIVATE ${CMAKE_SOURCE_DIR})
-
-set(TAVONNE_PHONE_TONES ${CMAKE_BINARY_DIR}/generated/phone_tones.cpp)
-add_custom_command(OUTPUT ${TAVONNE_PHONE_TONES}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
-    COMMAND tavonne-tonegen ${TAVONNE_PHONE_TONES}
-    DEPENDS tavonne-tonegen
-    COMMENT "Composing the phone's tones"
-    VERBATIM)
+include(${CMAKE_SOURCE_DIR}/device/tones/compose_tones.cmake)
+tavonne_compose_tones(TAVONNE_PHONE_TONES)
 target_sources(tavonne_device PRIVATE
     ${TAVONNE_PHONE_TONES}
     ${CMAKE_SOURCE_DIR}/device/player/tone_file.cpp)
