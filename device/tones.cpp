@@ -22,12 +22,6 @@
 
 namespace device {
 
-namespace generated {
-// Written at build time by tavonne-tonegen.
-extern const PhoneTone phoneTones[];
-extern const std::size_t phoneToneCount;
-}  // namespace generated
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -187,10 +181,6 @@ std::optional<std::vector<unsigned char>> ReadWhole(const fs::path& path, std::s
 }
 
 }  // namespace
-
-std::span<const PhoneTone> PhoneTones() {
-    return {generated::phoneTones, generated::phoneToneCount};
-}
 
 bool InstallPhoneTones(const fs::path& fileSystemRoot) {
     std::error_code error;

@@ -19,12 +19,6 @@
 
 namespace device {
 
-namespace generated {
-// Written at build time by tavonne-tonegen.
-extern const PhoneTone phoneTones[];
-extern const std::size_t phoneToneCount;
-}  // namespace generated
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -166,10 +160,6 @@ fs::path HostPath(std::u16string_view devicePath) {
     for (const std::wstring& component : components)
         path /= component;
     return path;
-}
-
-std::span<const PhoneTone> PhoneTones() {
-    return {generated::phoneTones, generated::phoneToneCount};
 }
 
 bool InstallPhoneTones(const fs::path& fileSystemRoot) {
