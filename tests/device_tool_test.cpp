@@ -423,8 +423,9 @@ TEST_F(DeviceTool, KilledWritesLeaveTheOldOrTheNewValueAndNoLeftovers) {
         waitpid(writer, &status, 0);
         killed += WIFSIGNALED(status) ? 1 : 0;
 
-        if (newPhone)
+        if (newPhone) {
             ASSERT_EQ(Run({"init"}).exitCode, 0);
+        }
         const ProgramResult query = Run({"reg", "query", key, "/v", "Dossier"});
         const size_t at = query.out.find("REG_SZ    ");
         std::optional<std::string> found;

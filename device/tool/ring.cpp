@@ -96,10 +96,9 @@ int Error(const std::string& message) {
     return 1;
 }
 
-// Plays the tone that HKCU\key's Sound names, as `schedule` says.
+// Plays the tone that HKCU\key's Sound names, as `schedule` says, on a provisioned device.
 int PlaySound(const char16_t* key, const std::string& what, sound::Schedule schedule,
               const std::string& how) {
-    device::EnsureProvisioned();
     const std::string keyName = "HKCU\\" + text::ToUtf8(key);
     const std::optional<std::u16string> path = ReadText(key, u"Sound");
     if (!path)
@@ -172,6 +171,7 @@ int Ring(const std::vector<std::string>& args) {
 int Sms(const std::vector<std::string>& args) {
     if (args.size() != 2)
         return Error("usage: tavonne-device sms");
+    device::EnsureProvisioned();
     return PlaySound(kSmsKey, "SMS tone", {}, "once");
 }
 
