@@ -9,18 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "wide_text.h"
+
 int Utf8Main(int argc, char** argv);
 
 namespace {
-
-std::string Utf8(const wchar_t* text, int length = -1) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string converted(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, converted.data(), size, nullptr, nullptr);
-    if (length < 0 && !converted.empty())
-        converted.pop_back();  // the NUL
-    return converted;
-}
 
 #ifdef TAVONNE_WHOLE_COMMAND_LINE
 // What follows the program's name on its command line, as the phone hands it over: one string.

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "wide_text.h"
+
 namespace {
 
 const DWORD kKeyTimeout = 30000;
@@ -30,24 +32,6 @@ struct Program {
     HANDLE idle = nullptr;
     UINT marker = 0;
 };
-
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string converted(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-                        size, nullptr, nullptr);
-    return converted;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring converted(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-                        size);
-    return converted;
-}
 
 void Print(const std::string& text) {
     fwrite(text.data(), 1, text.size(), stdout);

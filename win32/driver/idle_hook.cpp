@@ -14,16 +14,9 @@
 
 #include <string>
 
-namespace {
+#include "wide_text.h"
 
-std::string Utf8(const wchar_t* text) {
-    if (text == nullptr)
-        return "";
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string converted(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), size, nullptr, nullptr);
-    return converted;
-}
+namespace {
 
 decltype(&ShellExecuteExW) realShellExecuteEx = nullptr;
 
@@ -31,8 +24,8 @@ decltype(&ShellExecuteExW) realShellExecuteEx = nullptr;
 // program, then the real launch.
 BOOL WINAPI ReportedShellExecuteEx(SHELLEXECUTEINFOW* info) {
     if (info != nullptr) {
-        const std::string line =
-            "event: launch\t" + Utf8(info->lpFile) + "\t" + Utf8(info->lpParameters) + "\n";
+        const std::string line = "event: launch\t" + Utf8(info->lpFile ? info->lpFile : L"") +
+                                 "\t" + Utf8(info->lpParameters ? info->lpParameters : L"") + "\n";
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
                   &written, nullptr);
