@@ -652,10 +652,6 @@ uint64_t Generation() {
     return generation.load();
 }
 
-LONG CheckKey(KeyId key) {
-    return Reading([&] { return KeyExists(key); });
-}
-
 LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found) {
     return Reading([&] {
         LONG result = KeyExists(from);

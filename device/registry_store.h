@@ -43,8 +43,6 @@ bool IsOpen();
 // Changes each time the database is closed for tests, so that older handles can be told apart.
 uint64_t Generation();
 
-// ERROR_SUCCESS while the key exists, ERROR_KEY_DELETED once it has been deleted.
-LONG CheckKey(KeyId key);
 // Follows a path of sub-key names down from a key; ERROR_FILE_NOT_FOUND when one is missing.
 LONG FindKey(KeyId from, const std::vector<std::u16string>& path, KeyId& found);
 // Follows the path, creating what is missing, in one transaction; `created` tells whether the
