@@ -1,4 +1,4 @@
-# tavonne_add_resources(<target> <file.rc> [PROGRAM])
+# tavonne_add_resources(<target> <file.rc> [PROGRAM] [INCLUDE <folder>...])
 #
 # Compiles a resource script with llvm-rc and links the compiled .res into <target>, where the
 # platform finds it before main() runs: resources::ModuleNamed("<file>") gives its module, and
@@ -6,14 +6,14 @@
 #
 # The script is preprocessed by the C compiler (llvm-rc 14 looks for a clang beside itself, which
 # a fresh machine may not have), with RC_INVOKED defined and the platform's Win32 headers on the
-# include path; it is read as UTF-8. The input comes after "--": llvm-rc takes its options with a
+# include path (and the INCLUDE folders); it is read as UTF-8. The input comes after "--": llvm-rc takes its options with a
 # slash, so an absolute path such as /check/... would otherwise be read as the option /C.
 
 find_program(TAVONNE_LLVM_RC NAMES llvm-rc-14 llvm-rc PATHS /usr/lib/llvm-14/bin REQUIRED)
 set(TAVONNE_EMBED_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake)
 
 function(tavonne_add_resources target rc_file)
-    cmake_parse_arguments(PARSE_ARGV 2 arg "PROGRAM" "" "")
+    cmake_parse_arguments(PARSE_ARGV 2 arg "PROGRAM" "" "INCLUDE")
     get_filename_component(rc_path ${rc_file} ABSOLUTE)
     get_filename_component(rc_name ${rc_path} NAME_WE)
     get_filename_component(rc_dir ${rc_path} DIRECTORY)
@@ -21,6 +21,7 @@ function(tavonne_add_resources target rc_file)
     if(arg_PROGRAM)
         set(is_program 1)
     endif()
+    list(TRANSFORM arg_INCLUDE PREPEND -I OUTPUT_VARIABLE include_flags)
     set(library tavonne_res_${rc_name})
     if(arg_PROGRAM)
         set(library ${library}_program)
@@ -34,7 +35,7 @@ function(tavonne_add_resources target rc_file)
         add_custom_command(OUTPUT ${res}
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/resources
             COMMAND ${CMAKE_C_COMPILER} -E -P -xc -DRC_INVOKED -MD -MF ${out}.d -MT ${res}
-                    -I${rc_dir} -I${CMAKE_SOURCE_DIR}/platform/include
+                    -I${rc_dir} ${include_flags} -I${CMAKE_SOURCE_DIR}/platform/include
                     -I${CMAKE_SOURCE_DIR}/sdk/include ${rc_path}
                     -o ${preprocessed}
             COMMAND ${TAVONNE_LLVM_RC} /no-preprocess /C 65001 /I ${rc_dir} /FO ${res}

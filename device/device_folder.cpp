@@ -1,9 +1,10 @@
-// Finding the device folder from the environment.
+// Finding the device folder from the environment, and writing its log.
 #include "device/device_folder.h"
 #include "device/device_folder_state.h"
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -106,6 +107,15 @@ std::filesystem::path RegistryFile() {
 
 std::filesystem::path LogFile() {
     return Folder() / "device.log";
+}
+
+bool AppendToLog(std::string_view line) {
+    const int log = open(LogFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (log < 0)
+        return false;
+    const bool whole = write(log, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    close(log);
+    return whole;
 }
 
 std::filesystem::path StatusFile() {

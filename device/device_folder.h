@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace device {
 
@@ -16,6 +17,9 @@ std::filesystem::path FileSystemRoot();
 std::filesystem::path RegistryFile();
 // The phone's log: debug output in terminal mode, and what launched programs print.
 std::filesystem::path LogFile();
+// Appends `line` to the log in one write, so that the lines of processes writing at once never
+// interleave; false when it cannot.
+bool AppendToLog(std::string_view line);
 // run/status: the one line a launched program leaves for the person at the phone (what it plays,
 // or why it cannot), shown by the terminal front end.
 std::filesystem::path StatusFile();

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "device/device_folder.h"
-#include "device/player/tone_file.h"
+#include "device/tone_file.h"
 #include "device/tones.h"
 #include "base/text.h"
 #include "support/audio.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "device/device_folder.h"
-#include "device/player/tone_file.h"
+#include "device/tone_file.h"
 #include "device/tones.h"
 #include "base/debug.h"
 #include "base/text.h"

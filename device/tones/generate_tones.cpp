@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/player/tone_file.h"
+#include "device/tone_file.h"
 #include "device/tones/compose.h"
 #include "device/tones/synth.h"
 

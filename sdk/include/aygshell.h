@@ -2,9 +2,11 @@
 #pragma once
 
 #ifndef RC_INVOKED
-#include <winuser.h>
+#include <windows.h>
 #include <commctrl.h>
 #endif
+// The phone's key names: the phone's windows.h brings them, desktop Windows' does not.
+#include <winuserm.h>
 
 // SHInitDialog
 #define SHIDIM_FLAGS 0x0001
@@ -58,9 +60,17 @@ typedef struct tagSHMENUBARINFO {
     COLORREF clrBk;
 } SHMENUBARINFO, *PSHMENUBARINFO;
 
-WINAPI_EXTERN BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi);
-WINAPI_EXTERN BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* pmbi);
-WINAPI_EXTERN HWND WINAPI SHFindMenuBar(HWND hwnd);
-WINAPI_EXTERN void WINAPI SHSendBackToFocusWindow(UINT uMsg, WPARAM wp, LPARAM lp);
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi);
+BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* pmbi);
+HWND WINAPI SHFindMenuBar(HWND hwnd);
+void WINAPI SHSendBackToFocusWindow(UINT uMsg, WPARAM wp, LPARAM lp);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif  // RC_INVOKED

@@ -2,7 +2,7 @@
 #pragma once
 
 // The commands and soft-key labels are the program's own.
-#include "../../res/resource.h"
+#include "res/resource.h"
 
 // Dialogs
 #define IDD_SPINNERS 100

@@ -1,99 +1,33 @@
-// qhandler: the phone's player stand-in. It checks the tone it is given, plays it (built with
-// the audio libraries) and says what it did in one line of the phone's log and in the status
-// line the terminal front end shows. Playing goes on in a child process of its own, so the
-// caller gets its answer as soon as the first sound is written; one tone plays at a time on a
-// device, a new one stopping the one before. With TAVONNE_AUDIO_OUT naming a file, the tone is
-// written there as WAV, in this process, before it returns.
-//
-// Exit codes: 0 playing (or played), 1 no file to read, 2 not a tone file, 3 not one argument,
-// 4 no audio output.
+// Playing on Linux: in a child process of its own, so that the caller gets its answer as soon as
+// the first sound is written; one tone at a time on a device, a new one stopping the one before.
+// With TAVONNE_AUDIO_OUT naming a file, the tone is written there as WAV, in this process, before
+// the answer.
 #include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstring>
-#include <exception>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "device/device_folder.h"
-#include "device/paths.h"
-#include "device/player/tone_file.h"
-#include "base/text.h"
-
-#ifdef TAVONNE_AUDIO
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <set>
+#include <string>
 #include <thread>
 
-#include "device/sound/sound.h"
-#endif
+#include "device/device_folder.h"
+#include "programs/player/player.h"
+#include "programs/sound/sound.h"
+
+namespace player {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-enum ExitCode { kPlayable = 0, kNoFile = 1, kNotATone = 2, kUsage = 3, kNoOutput = 4 };
-
-// Control characters escaped, so that each run keeps to one line of the log.
-std::string OneLine(std::string_view text) {
-    std::string shown;
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
-            shown += escape;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
-// One line, appended with a single write so that lines of other processes never interleave.
-void Log(std::string_view text) {
-    const std::string line = OneLine(text) + '\n';
-    const int log =
-        open(device::LogFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    const bool logged =
-        log >= 0 && write(log, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    if (log >= 0)
-        close(log);
-    // Someone running the player by hand sees the line too.
-    if (!logged || isatty(STDERR_FILENO))
-        fputs(line.c_str(), stderr);
-}
-
-// The last component of a device path: what the status line calls the tone.
-std::string ToneName(std::string_view parameter) {
-    const size_t slash = parameter.find_last_of("\\/");
-    return std::string(slash == std::string_view::npos ? parameter : parameter.substr(slash + 1));
-}
-
-#ifdef TAVONNE_AUDIO
-
-// The status line for the person at the phone, replaced whole (written aside, then renamed).
-void Tell(const std::string& line) {
-    std::error_code error;
-    const fs::path status = device::StatusFile();
-    fs::create_directories(status.parent_path(), error);
-    const fs::path aside = status.string() + "." + std::to_string(getpid());
-    {
-        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
-        out << OneLine(line) << '\n';
-    }
-    fs::rename(aside, status, error);
-    if (error)
-        fs::remove(aside, error);
-}
 
 // "3,5 s": seconds as the phone's French screens write them.
 std::string FrenchSeconds(double seconds) {
@@ -220,6 +154,23 @@ int PlayHere(const std::string& said, const std::string& name, std::span<const u
     return kNoOutput;
 }
 
+}  // namespace
+
+// Replaced whole (written aside, then renamed).
+void Tell(const std::string& line) {
+    std::error_code error;
+    const fs::path status = device::StatusFile();
+    fs::create_directories(status.parent_path(), error);
+    const fs::path aside = status.string() + "." + std::to_string(getpid());
+    {
+        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
+        out << OneLine(line) << '\n';
+    }
+    fs::rename(aside, status, error);
+    if (error)
+        fs::remove(aside, error);
+}
+
 // Plays in a child process that outlives this one, and answers with its result as soon as it
 // is known. A file output is written here, whole, before the answer.
 int PlayAloud(const std::string& said, const std::string& name,
@@ -248,49 +199,4 @@ int PlayAloud(const std::string& said, const std::string& name,
     return code;
 }
 
-#else
-
-// Without sound there is no terminal front end to read a status line.
-void Tell(const std::string&) {}
-
-#endif
-
-int Play(std::string_view parameter) {
-    const std::string said = "qhandler: play \"" + std::string(parameter) + "\": ";
-    const std::string name = ToneName(parameter);
-    const device::ToneFile loaded =
-        device::ReadToneFile(device::HostPath(text::FromUtf8(parameter)));
-    if (!loaded.problem.empty()) {
-        Log(said + loaded.problem);
-        Tell(name + " : fichier introuvable");
-        return kNoFile;
-    }
-    const device::ToneInfo tone = device::InspectTone(loaded.bytes);
-    if (!tone.Playable()) {
-        Log(said + device::DescribeTone(tone));
-        Tell(name + " : pas un fichier de sonnerie");
-        return kNotATone;
-    }
-#ifdef TAVONNE_AUDIO
-    return PlayAloud(said, name, loaded.bytes, tone);
-#else
-    Log(said + device::DescribeTone(tone));
-    return kPlayable;
-#endif
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        Log("qhandler: nothing to play (one argument expected, " + std::to_string(argc - 1) +
-            " given)");
-        return kUsage;
-    }
-    try {
-        return Play(argv[1]);
-    } catch (const std::exception& failure) {
-        Log(std::string("qhandler: failed: ") + failure.what());
-        return kNoFile;
-    }
-}
+}  // namespace player

@@ -1,5 +1,5 @@
 // Playing tone files through libsndfile, FluidSynth and SDL, or into a WAV file.
-#include "device/sound/sound.h"
+#include "programs/sound/sound.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "device/player/tone_file.h"
+#include "device/tone_file.h"
 
 namespace sound {
 

@@ -1,6 +1,6 @@
-// Ringing as the phone does on an incoming call or message: the tone its registry names, played
-// through the shared sound code, repeated with the silence its Script code asks for.
-#include "device/tool/ring.h"
+// Ringing as the phone does on an incoming call or message, on Linux: the tone its registry names,
+// played through the shared sound code, repeated with the silence its Script code asks for.
+#include "programs/device-tool/ring.h"
 
 #include <windows.h>
 
@@ -14,11 +14,11 @@
 #include <iostream>
 #include <optional>
 
-#include "device/paths.h"
-#include "device/player/tone_file.h"
-#include "device/provision.h"
-#include "device/sound/sound.h"
 #include "base/text.h"
+#include "device/paths.h"
+#include "device/provision.h"
+#include "device/tone_file.h"
+#include "programs/sound/sound.h"
 
 namespace ring {
 

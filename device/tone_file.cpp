@@ -1,5 +1,5 @@
 // Checking and describing WAV and Standard MIDI Files, with no trust in any length they state.
-#include "device/player/tone_file.h"
+#include "device/tone_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "base/host_path.h"
 
 namespace device {
 
@@ -370,7 +372,7 @@ ToneFile ReadToneFile(const std::filesystem::path& file) {
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (!fs::exists(status)) {
-        loaded.problem = "no such file (" + file.string() + ")";
+        loaded.problem = "no such file (" + text::PathToUtf8(file) + ")";
     } else if (fs::is_directory(status)) {
         loaded.problem = "cannot read (a folder)";
     } else if (const auto size = fs::file_size(file, error); error) {
@@ -383,7 +385,7 @@ ToneFile ReadToneFile(const std::filesystem::path& file) {
         in.read(reinterpret_cast<char*>(loaded.bytes.data()),
                 static_cast<std::streamsize>(loaded.bytes.size()));
         if (!in)
-            loaded.problem = "cannot read (" + file.string() + ")";
+            loaded.problem = "cannot read (" + text::PathToUtf8(file) + ")";
     }
     return loaded;
 }

@@ -15,15 +15,15 @@
 #include <system_error>
 #include <vector>
 
+#include "base/host_path.h"
+#include "base/text.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
-#include "base/text.h"
 #include "device/registry_store.h"
-
-#ifdef TAVONNE_AUDIO
-#include "device/tool/ring.h"
-#endif
+#include "programs/device-tool/ring.h"
+#include "programs/device-tool/win32_text.h"
+#include "programs/entry/entry.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ std::string Utf8(std::u16string_view s) {
 
 // Turns a registry error into the command's failure; ERROR_SUCCESS passes.
 void Check(LONG result) {
-    const std::string file = device::RegistryFile().string();
+    const std::string file = text::PathToUtf8(device::RegistryFile());
     switch (result) {
         case ERROR_SUCCESS:
             return;
@@ -157,7 +157,7 @@ std::vector<std::u16string> SubKeys(HKEY key) {
         char16_t name[256];
         DWORD length = 256;
         const LONG result =
-            RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            RegEnumKeyExW(key, index, Win32Text(name), &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS)
             return names;
         Check(result);
@@ -179,14 +179,14 @@ std::vector<Value> Values(HKEY key) {
         Value value;
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = static_cast<DWORD>(data.size());
-        LONG result = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
-                                    data.data(), &size);
+        LONG result = RegEnumValueW(key, index, Win32Text(name.data()), &nameLength, nullptr,
+                                    &value.type, data.data(), &size);
         // A value bigger than the buffer: again with its size.
         while (result == ERROR_MORE_DATA) {
             data.resize(size);
             nameLength = static_cast<DWORD>(name.size());
-            result = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
-                                   data.data(), &size);
+            result = RegEnumValueW(key, index, Win32Text(name.data()), &nameLength, nullptr,
+                                   &value.type, data.data(), &size);
         }
         if (result == ERROR_NO_MORE_ITEMS)
             return values;
@@ -202,11 +202,11 @@ std::optional<Value> QueryValue(HKEY key, const std::u16string& name) {
     Value value;
     value.name = name;
     DWORD size = 0;
-    LONG result = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size);
+    LONG result = RegQueryValueExW(key, Win32Text(name), nullptr, &value.type, nullptr, &size);
     while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
         value.data.resize(size);
         result =
-            RegQueryValueExW(key, name.c_str(), nullptr, &value.type, value.data.data(), &size);
+            RegQueryValueExW(key, Win32Text(name), nullptr, &value.type, value.data.data(), &size);
         if (result == ERROR_SUCCESS) {
             value.data.resize(size);
             return value;
@@ -233,7 +233,7 @@ std::u16string FullName(const KeyPath& path) {
         }
         full += u"\\" + stored;
         opened.push_back(std::make_unique<Key>());
-        Check(RegOpenKeyExW(parent, stored.c_str(), 0, KEY_READ, opened.back()->out()));
+        Check(RegOpenKeyExW(parent, Win32Text(stored), 0, KEY_READ, opened.back()->out()));
         parent = opened.back()->get();
     }
     return full;
@@ -485,7 +485,7 @@ std::string ShownName(const std::u16string& name) {
 
 int Query(const KeyPath& path, const Options& options) {
     Key key;
-    Check(RegOpenKeyExW(path.root->handle, path.subKey.c_str(), 0, KEY_READ, key.out()));
+    Check(RegOpenKeyExW(path.root->handle, Win32Text(path.subKey), 0, KEY_READ, key.out()));
     const std::string fullName = Utf8(FullName(path));
     std::string out = "\n" + fullName + "\n";
     if (options.value || options.defaultValue) {
@@ -516,7 +516,7 @@ int Query(const KeyPath& path, const Options& options) {
 
 int Add(const KeyPath& path, const Options& options) {
     Key key;
-    Check(RegCreateKeyExW(path.root->handle, path.subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+    Check(RegCreateKeyExW(path.root->handle, Win32Text(path.subKey), 0, nullptr, 0, KEY_ALL_ACCESS,
                           nullptr, key.out(), nullptr));
     // Without /v or /ve, /t and /d set the default value, and with neither only the key is made.
     if (options.value || options.defaultValue || options.type || options.data) {
@@ -529,7 +529,7 @@ int Add(const KeyPath& path, const Options& options) {
         if (!options.force && QueryValue(key.get(), name) &&
             !Confirm("Value " + ShownName(name) + " exists, overwrite(Yes/No)? "))
             return Canceled();
-        Check(RegSetValueExW(key.get(), name.c_str(), 0, type, data.data(),
+        Check(RegSetValueExW(key.get(), Win32Text(name), 0, type, data.data(),
                              static_cast<DWORD>(data.size())));
     }
     std::cout << kSucceeded << "\n";
@@ -538,7 +538,7 @@ int Add(const KeyPath& path, const Options& options) {
 
 int Delete(const KeyPath& path, const Options& options) {
     Key key;
-    Check(RegOpenKeyExW(path.root->handle, path.subKey.c_str(), 0, KEY_ALL_ACCESS, key.out()));
+    Check(RegOpenKeyExW(path.root->handle, Win32Text(path.subKey), 0, KEY_ALL_ACCESS, key.out()));
     if (options.value || options.defaultValue) {
         const std::u16string name = ChosenValue(options);
         if (!QueryValue(key.get(), name))
@@ -546,20 +546,20 @@ int Delete(const KeyPath& path, const Options& options) {
         if (!options.force &&
             !Confirm("Delete the registry value " + ShownName(name) + " (Yes/No)? "))
             return Canceled();
-        Check(RegDeleteValueW(key.get(), name.c_str()));
+        Check(RegDeleteValueW(key.get(), Win32Text(name)));
     } else if (options.allValues) {
         if (!options.force && !Confirm("Delete all values under the registry key " +
                                        Utf8(FullName(path)) + " (Yes/No)? "))
             return Canceled();
         for (const Value& value : Values(key.get()))
-            Check(RegDeleteValueW(key.get(), value.name.c_str()));
+            Check(RegDeleteValueW(key.get(), Win32Text(value.name)));
     } else {
         if (path.names.empty())
             throw Failure{std::string("ERROR: Invalid key name.\n") + kUsage};
         if (!options.force &&
             !Confirm("Permanently delete the registry key " + Utf8(FullName(path)) + " (Yes/No)? "))
             return Canceled();
-        Check(RegDeleteTreeW(path.root->handle, path.subKey.c_str()));
+        Check(RegDeleteTreeW(path.root->handle, Win32Text(path.subKey)));
     }
     std::cout << kSucceeded << "\n";
     return 0;
@@ -584,7 +584,7 @@ int Init(const std::vector<std::string>& args) {
     if (args.size() != 2)
         SyntaxError();
     if (!device::EnsureProvisioned())
-        throw Failure{"ERROR: The device folder " + device::Folder().string() +
+        throw Failure{"ERROR: The device folder " + text::PathToUtf8(device::Folder()) +
                       " could not be made complete (see above)."};
     return 0;
 }
@@ -594,7 +594,7 @@ int Path(const std::vector<std::string>& args) {
         SyntaxError();
     // The phone's folders come first, so that a path into them finds them whatever its case.
     device::EnsureProvisioned();
-    std::cout << device::HostPath(text::FromUtf8(args[2])).string() << "\n";
+    std::cout << text::PathToUtf8(device::HostPath(text::FromUtf8(args[2]))) << "\n";
     return 0;
 }
 
@@ -609,10 +609,10 @@ int Copy(const std::vector<std::string>& args) {
     std::set<std::u16string> names;
     for (const std::string& file : files) {
         std::error_code error;
-        if (!fs::is_regular_file(file, error))
+        if (!fs::is_regular_file(text::PathFromUtf8(file), error))
             throw Failure{"ERROR: " + device::EscapedName(file) +
                           " is not a file. Nothing was copied."};
-        const std::string name = fs::path(file).filename().string();
+        const std::string name = text::PathToUtf8(text::PathFromUtf8(file).filename());
         if (!device::PhoneCanHoldName(name))
             throw Failure{"ERROR: The phone cannot hold a file named \"" +
                           device::EscapedName(name) +
@@ -631,12 +631,15 @@ int Copy(const std::vector<std::string>& args) {
         throw Failure{"ERROR: The folder " + args.back() + " cannot be made on the phone (" +
                       error.message() + ")."};
     for (const std::string& file : files) {
-        const std::u16string name = text::FromUtf8(fs::path(file).filename().string());
+        const std::u16string name =
+            text::FromUtf8(text::PathToUtf8(text::PathFromUtf8(file).filename()));
         const fs::path target = device::HostPath(folder + u"\\" + name);
-        fs::copy_file(file, target, fs::copy_options::overwrite_existing, error);
+        fs::copy_file(text::PathFromUtf8(file), target, fs::copy_options::overwrite_existing,
+                      error);
         if (error)
             throw Failure{"ERROR: " + device::EscapedName(file) + " cannot be copied to " +
-                          device::EscapedName(target.string()) + " (" + error.message() + ")."};
+                          device::EscapedName(text::PathToUtf8(target)) + " (" + error.message() +
+                          ")."};
     }
     std::cout << "        " << files.size() << " file(s) copied.\n";
     return 0;
@@ -657,20 +660,18 @@ int Run(const std::vector<std::string>& args) {
         return Copy(args);
     if (text::EqualNoCase(text::FromUtf8(args[1]), u"reg"))
         return Reg(args);
-#ifdef TAVONNE_AUDIO
     if (args[1] == "ring")
         return ring::Ring(args);
     if (args[1] == "sms")
         return ring::Sms(args);
-#endif
     SyntaxError();
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int ProgramMain(const std::vector<std::string>& args) {
     try {
-        return Run(std::vector<std::string>(argv, argv + argc));
+        return Run(args);
     } catch (const Failure& failure) {
         std::cout << std::flush;
         std::cerr << failure.message << (failure.message.back() == '\n' ? "" : "\n");

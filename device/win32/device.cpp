@@ -11,11 +11,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/debug.h"
+#include "base/host_path.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
 #include "device/tones.h"
-#include "base/debug.h"
 
 namespace device {
 
@@ -46,13 +47,9 @@ fs::path FindFolder() {
     return fs::current_path() / L"device";
 }
 
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 bool Fail(const std::string& what, const fs::path& path, const std::error_code& error) {
-    debug::Write("device: cannot " + what + " " + Utf8(path) + ": " + error.message() + "\n");
+    debug::Write("device: cannot " + what + " " + text::PathToUtf8(path) + ": " + error.message() +
+                 "\n");
     return false;
 }
 
@@ -132,8 +129,19 @@ fs::path LogFile() {
     return Folder() / L"device.log";
 }
 
-void ResetForTesting() {
-    cachedFolder.reset();
+// FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes whole to the end of the file.
+bool AppendToLog(std::string_view line) {
+    const HANDLE log = CreateFileW(LogFile().c_str(), FILE_APPEND_DATA,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool whole =
+        WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+        written == line.size();
+    CloseHandle(log);
+    return whole;
 }
 
 // The Windows file system already matches names without regard to case.
