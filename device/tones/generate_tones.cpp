@@ -148,7 +148,7 @@ bool WriteFile(const std::filesystem::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        fprintf(stderr, "tonegen: cannot write %s\n", path.c_str());
+        fprintf(stderr, "tonegen: cannot write %s\n", path.string().c_str());
         return false;
     }
     return true;
@@ -157,10 +157,10 @@ bool WriteFile(const std::filesystem::path& path, std::string_view bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && argc != 3) {
+    if (argc != 2) {
         fprintf(stderr,
-                "usage: tavonne-tonegen OUTPUT.cpp [FOLDER]\n"
-                "  writes the phone's tones as C++ byte arrays, and as files under FOLDER\n");
+                "usage: tavonne-tonegen OUTPUT.cpp\n"
+                "  writes the phone's tones as C++ byte arrays\n");
         return 2;
     }
     const std::vector<Tone> tones = ComposeAll();
@@ -175,24 +175,9 @@ int main(int argc, char** argv) {
     std::error_code error;
     std::filesystem::rename(partial, output, error);
     if (error) {
-        fprintf(stderr, "tonegen: cannot write %s: %s\n", output.c_str(), error.message().c_str());
+        fprintf(stderr, "tonegen: cannot write %s: %s\n", output.string().c_str(),
+                error.message().c_str());
         return 1;
-    }
-
-    if (argc == 3) {
-        for (const Tone& tone : tones) {
-            std::string relative = tone.devicePath.substr(1);
-            for (char& c : relative) {
-                if (c == '\\')
-                    c = '/';
-            }
-            const std::filesystem::path file = std::filesystem::path(argv[2]) / relative;
-            std::filesystem::create_directories(file.parent_path(), error);
-            const std::string_view bytes(reinterpret_cast<const char*>(tone.bytes.data()),
-                                         tone.bytes.size());
-            if (error || !WriteFile(file, bytes))
-                return 1;
-        }
     }
     return 0;
 }
