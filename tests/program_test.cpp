@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -62,8 +63,6 @@ class Program : public DeviceTest {
         for (const auto& entry : fs::directory_iterator(HostPath(kSounds)))
             fs::remove(entry);
     }
-
-    static int RunToEnd(ProgramSession& session) { return session.Finish(); }
 };
 
 // Scenarios of the Linux stand-in alone are skipped against the Windows build, with the reason.
@@ -90,6 +89,29 @@ void ExpectBroughtForward(ProgramSession& running) {
 
 std::string LogText() {
     return ReadFile(device::LogFile());
+}
+
+// Asks `condition` every 20 ms until it holds, for `bound` at most; whether it held.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// How many times the process's main thread has gone to sleep: it rises while the thread waits
+// in a retry loop, and stays while the thread waits for input.
+long SleepsOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    const std::string field = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(field.size()));
+    }
+    return -1;
 }
 
 TEST_F(Program, FirstStartAlertsThenOpensSettingsAndKeepsFolderEmptyUntilDone) {
@@ -171,7 +193,7 @@ TEST_F(Program, AnotherProcessWritesTheRegistryWhileTheProgramWaitsForAKey) {
     EXPECT_NE(tavonne.Snap().find("Tavonne"), std::string::npos);
     Set(kApp, "Autre", "écrit pendant l'attente");
     tavonne.Send("SOFT1");
-    EXPECT_EQ(RunToEnd(tavonne), 1) << tavonne.Errors();
+    EXPECT_EQ(tavonne.Finish(), 1) << tavonne.Errors();
     EXPECT_EQ(Get(kApp, "Autre"), "écrit pendant l'attente");
     EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Standard.wav");
 }
@@ -216,17 +238,14 @@ TEST_F(Program, ToneWithBlanksIsHandedToThePlayerAsOneArgument) {
 
     // The player runs on its own; it says what it played in the phone's log.
     const std::string played = "qhandler: play \"" + tone + "\": WAV";
-    for (int tries = 0; tries < 200 && LogText().find(played) == std::string::npos; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    WaitUntil([&] { return LogText().find(played) != std::string::npos; },
+              std::chrono::seconds(10));
     EXPECT_NE(LogText().find(played), std::string::npos) << LogText();
 }
 
 // Waits for the players of this device to end, up to `seconds`; true when they all have.
 bool PlayersEnd(int seconds) {
-    for (int tries = 0; tries < seconds * 50 && !RunningPlayers().empty(); ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return RunningPlayers().empty();
+    return WaitUntil([] { return RunningPlayers().empty(); }, std::chrono::seconds(seconds));
 }
 
 TEST_F(Program, PlayIsHeardWholeFromThePlayer) {
@@ -265,10 +284,10 @@ TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(tavonne.ReadThrough(
             "event: launch\t\\Windows\\qhandler.exe\t\\Windows\\AlarmXtra2-Slow.mid"));
-    // Players starting and stopping one another settle on one, well within the tone's 5.8 s.
-    for (int tries = 0; tries < 150 && RunningPlayers().size() != 1; ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Once the program has handled the keys, all five players run. A player ends only when a
+    // later one stops it (or its tone, 5.8 s long, ends): one left is the one left playing.
+    tavonne.Snap();
+    WaitUntil([] { return RunningPlayers().size() == 1; }, std::chrono::seconds(3));
     const std::vector<pid_t> players = RunningPlayers();
     EXPECT_EQ(players.size(), 1u);
     for (pid_t player : players)
@@ -492,8 +511,13 @@ TEST_F(Program, AStartWaitsForARegistryThatAnotherProgramHolds) {
     ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     ProgramSession tavonne(TAVONNE_PROGRAM);
     tavonne.Send("RIGHT");
+    tavonne.Snap();
+    const long sleeps = SleepsOf(tavonne.Pid());
     tavonne.Send("SOFT1");
-    std::this_thread::sleep_for(std::chrono::seconds(6));
+    // Saving waits for the lock, trying again after a sleep each time; the lock is held until it
+    // has tried twenty times (about a second).
+    EXPECT_TRUE(WaitUntil([&] { return SleepsOf(tavonne.Pid()) >= sleeps + 20; },
+                          std::chrono::seconds(20)));
     EXPECT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     EXPECT_EQ(tavonne.Finish(), 1) << tavonne.Errors();

@@ -48,6 +48,7 @@ class ProgramSession {
     int Finish();
     // What the program wrote on standard error so far.
     std::string Errors() const;
+    pid_t Pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
