@@ -478,7 +478,6 @@ WINAPI_EXTERN LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex);
 WINAPI_EXTERN LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 WINAPI_EXTERN HWND WINAPI SetFocus(HWND hWnd);
 WINAPI_EXTERN HWND WINAPI GetFocus(void);
-WINAPI_EXTERN HWND WINAPI GetActiveWindow(void);
 WINAPI_EXTERN BOOL WINAPI SetForegroundWindow(HWND hWnd);
 WINAPI_EXTERN HWND WINAPI GetForegroundWindow(void);
 WINAPI_EXTERN HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
@@ -530,7 +529,6 @@ WINAPI_EXTERN HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWST
 WINAPI_EXTERN HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 WINAPI_EXTERN LPVOID WINAPI LockResource(HGLOBAL hResData);
 WINAPI_EXTERN DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
-WINAPI_EXTERN BOOL WINAPI FreeResource(HGLOBAL hResData);
 WINAPI_EXTERN int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer,
                                      int cchBufferMax);
 

@@ -270,14 +270,6 @@ HINSTANCE ProgramModule() {
     return reinterpret_cast<HINSTANCE>(kProgramHandle);
 }
 
-bool IsModule(HINSTANCE module) {
-    if (reinterpret_cast<uintptr_t>(module) == kProgramHandle)
-        return true;
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    return module != nullptr && ModuleIndex(registry, module).has_value();
-}
-
 std::optional<std::span<const unsigned char>> Find(HINSTANCE module, LPCWSTR type, LPCWSTR name) {
     HRSRC found = FindResourceW(module, name, type);
     if (found == nullptr)
@@ -375,10 +367,6 @@ extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
 
 extern "C" LPVOID WINAPI LockResource(HGLOBAL hResData) {
     return hResData;
-}
-
-extern "C" BOOL WINAPI FreeResource(HGLOBAL hResData) {
-    return FALSE;
 }
 
 extern "C" DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {

@@ -26,8 +26,6 @@ HINSTANCE AddModule(std::string_view name, std::vector<unsigned char> bytes);
 HINSTANCE ModuleNamed(std::string_view name);
 // The process's own module: what GetModuleHandleW(NULL) gives and a NULL module stands for.
 HINSTANCE ProgramModule();
-// Whether a module handle is one of ours.
-bool IsModule(HINSTANCE module);
 
 // The bytes of a resource; `type` and `name` as FindResourceW takes them (MAKEINTRESOURCE
 // numbers, names, or "#123").

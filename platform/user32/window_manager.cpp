@@ -694,10 +694,6 @@ extern "C" HWND WINAPI GetFocus(void) {
     return Sys().focus;
 }
 
-extern "C" HWND WINAPI GetActiveWindow(void) {
-    return Sys().foreground;
-}
-
 namespace {
 
 // The window that comes forward for `topLevel`: a window that a modal dialog or message box has
