@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace resources {
 
@@ -18,8 +17,6 @@ namespace resources {
 // that GetModuleHandleW(NULL) gives (otherwise the one embedded .res, when there is only one).
 HINSTANCE AddEmbedded(std::string_view name, const unsigned char* data, std::size_t size,
                       bool isProgram);
-// Makes a module of bytes kept by the module itself (a test's own .res, for instance).
-HINSTANCE AddModule(std::string_view name, std::vector<unsigned char> bytes);
 
 // The module of an embedded .res by its name (the .rc file's name without its extension), or
 // NULL when there is none.

@@ -4,9 +4,6 @@
 
 #include <aygshell.h>
 
-#include <deque>
-#include <memory>
-
 #include "platform/user32/window_manager.h"
 
 namespace keys {
@@ -99,25 +96,8 @@ bool Post(const Key& key) {
     return PostTo(focus != nullptr ? focus : foreground, key);
 }
 
-bool Press(const Key& key) {
-    bool taken = Post(key);
-    wm::ProcessPendingMessages();
-    return taken;
-}
-
 void SetInputSource(InputSource source) {
     TheInput().source = std::move(source);
-}
-
-InputSource FromList(std::vector<Key> keys) {
-    auto pending = std::make_shared<std::deque<Key>>(keys.begin(), keys.end());
-    return [pending]() -> std::optional<Key> {
-        if (pending->empty())
-            return std::nullopt;
-        Key next = pending->front();
-        pending->pop_front();
-        return next;
-    };
 }
 
 void SetInputExhaustedHandler(InputExhausted handler) {

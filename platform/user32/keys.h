@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <optional>
-#include <vector>
 
 namespace keys {
 
@@ -64,15 +63,11 @@ UINT VirtualKey(const Key& key);
 // VK_ESCAPE in a dialog it sends WM_COMMAND(IDCANCEL, notification 0) to the screen and does
 // nothing else; a procedure that ignores IDCANCEL keeps its screen open.
 bool Post(const Key& key);
-// Post, then handles every queued message: for a front end or a test outside a message loop.
-bool Press(const Key& key);
 
 // When a message loop has nothing queued, GetMessageW asks the input source for the next key
 // and posts it. Message loops block, so this is how tests and front ends drive modal screens.
 using InputSource = std::function<std::optional<Key>()>;
 void SetInputSource(InputSource source);
-// A source that gives these keys in order, then nothing.
-InputSource FromList(std::vector<Key> keys);
 
 // Called when a message loop needs input and the source has none left (or none is installed).
 // A front end may report and exit there; a test may record a failure. If the handler returns,
