@@ -11,8 +11,11 @@
 #include <optional>
 #include <span>
 
-#include "platform/kernel32/resources.h"
 #include "base/text.h"
+#include "platform/aygshell/menu_bar.h"
+#include "platform/comctl32/updown.h"
+#include "platform/kernel32/resources.h"
+#include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"
 
 namespace render {
@@ -143,8 +146,8 @@ bool Focused(HWND control) {
     if (focus == control)
         return true;
     // The focus on a spinner's up-down control shows on its list.
-    const auto* upDown = wm::StateOf<wm::UpDownState>(focus);
-    return upDown != nullptr && upDown->buddy == control;
+    return wm::HasClass(focus, classes::kUpDown) &&
+           reinterpret_cast<HWND>(SendMessageW(focus, UDM_GETBUDDY, 0, 0)) == control;
 }
 
 void MarkFocus(Grid& grid, const Box& box) {
@@ -275,9 +278,8 @@ std::optional<Picture> DecodeIconImage(std::span<const unsigned char> data) {
 }
 
 // The largest image of an icon group that can be decoded: the best source to scale down.
-std::optional<Picture> LoadIcon(const wm::StaticState& icon) {
-    std::u16string name = icon.iconName;
-    LPCWSTR resourceName = icon.iconName.empty() ? MAKEINTRESOURCE(icon.iconId) : name.c_str();
+std::optional<Picture> LoadIcon(const classes::StaticIcon& icon) {
+    LPCWSTR resourceName = icon.name.empty() ? MAKEINTRESOURCE(icon.id) : icon.name.c_str();
     auto group = resources::Find(icon.module, RT_GROUP_ICON, resourceName);
     if (!group)
         return std::nullopt;
@@ -337,12 +339,12 @@ Picture Scale(const Picture& source, int width, int height) {
 
 // An icon as half-block characters: each cell shows two pixels, one above the other, so the
 // pixels come out about square.
-void DrawIcon(Grid& grid, const wm::Window& window, const Box& box) {
-    const auto& state = std::get<wm::StaticState>(window.state);
+void DrawIcon(Grid& grid, const wm::Window& window, const classes::StaticIcon& source,
+              const Box& box) {
     int width = box.Width();
     int rows = std::max(1, (window.cy + 7) / 8);
     int pixelRows = 2 * rows;
-    std::optional<Picture> icon = LoadIcon(state);
+    std::optional<Picture> icon = LoadIcon(source);
     if (!icon) {
         for (int row = box.top; row < box.top + rows; ++row)
             grid.Put(box.left, row, std::u16string(width, u'▒'));
@@ -381,29 +383,50 @@ void DrawIcon(Grid& grid, const wm::Window& window, const Box& box) {
 
 // ---- Lists and spinners ----
 
-// A spinner: the current entry between the arrows, each arrow shown while a step that way
-// leads somewhere.
-void DrawSpinner(Grid& grid, const wm::ListBoxState& list, const Box& box) {
-    const wm::Window* upDown = wm::Find(list.spinner);
-    bool wraps = upDown != nullptr && (upDown->style & UDS_WRAP);
-    auto count = static_cast<int>(list.items.size());
-    bool hasCurrent = list.current >= 0 && list.current < count;
-    if (count > 0 && (wraps || !hasCurrent || list.current > 0))
-        grid.Put(box.left, box.top, std::u16string(1, kLeftArrow));
-    if (count > 0 && (wraps || !hasCurrent || list.current < count - 1))
-        grid.Put(box.right - 1, box.top, std::u16string(1, kRightArrow));
-    if (hasCurrent)
-        grid.Put(box.left + 2, box.top, Fit(list.items[list.current], box.Width() - 4));
+// A list box's entries, asked of the list as its parent asks.
+int CountOf(HWND list) {
+    return static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
 }
 
-void DrawPlainList(Grid& grid, const wm::ListBoxState& list, const Box& box) {
-    auto count = static_cast<int>(list.items.size());
+int CurrentOf(HWND list) {
+    return static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+}
+
+std::u16string EntryOf(HWND list, int index) {
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == LB_ERR)
+        return {};
+    std::u16string entry(static_cast<std::size_t>(length) + 1, u'\0');
+    SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(entry.data()));
+    entry.resize(static_cast<std::size_t>(length));
+    return entry;
+}
+
+// A spinner: the current entry between the arrows, each arrow shown while a step that way
+// leads somewhere.
+void DrawSpinner(Grid& grid, HWND list, HWND upDown, const Box& box) {
+    bool wraps = (GetWindowLongW(upDown, GWL_STYLE) & UDS_WRAP) != 0;
+    int count = CountOf(list);
+    int current = CurrentOf(list);
+    bool hasCurrent = current >= 0 && current < count;
+    if (count > 0 && (wraps || !hasCurrent || current > 0))
+        grid.Put(box.left, box.top, std::u16string(1, kLeftArrow));
+    if (count > 0 && (wraps || !hasCurrent || current < count - 1))
+        grid.Put(box.right - 1, box.top, std::u16string(1, kRightArrow));
+    if (hasCurrent)
+        grid.Put(box.left + 2, box.top, Fit(EntryOf(list, current), box.Width() - 4));
+}
+
+void DrawPlainList(Grid& grid, HWND list, const Box& box) {
+    int count = CountOf(list);
+    int current = CurrentOf(list);
     int visible = box.bottom - box.top;
-    int first = FirstVisible(list.current, count, visible);
+    int first = FirstVisible(current, count, visible);
     for (int i = first; i < count && i < first + visible; ++i) {
         int row = box.top + (i - first);
-        grid.Put(box.left, row, Fit(list.items[i], box.Width()));
-        if (i == list.current)
+        grid.Put(box.left, row, Fit(EntryOf(list, i), box.Width()));
+        if (i == current)
             grid.AddAttributes(box.left, row, box.right, kReverse);
     }
 }
@@ -429,8 +452,7 @@ int CellsOf(std::u16string_view text, std::size_t from, std::size_t to) {
 // focus. With more text than room it scrolls so that the caret stays in view (ES_AUTOHSCROLL);
 // « and » take the brackets' places where text lies beyond. Only the text that shows is looked
 // at, so a long text costs no more to draw than a short one.
-void DrawEdit(Grid& grid, const wm::Window& window, const wm::EditState& edit, const Box& box,
-              bool focused) {
+void DrawEdit(Grid& grid, const wm::Window& window, const Box& box, bool focused) {
     bool border = (window.style & WS_BORDER) != 0;
     int inner = box.Width() - (border ? 2 : 0);
     if (inner <= 0)
@@ -439,7 +461,9 @@ void DrawEdit(Grid& grid, const wm::Window& window, const wm::EditState& edit, c
     if (window.style & ES_PASSWORD)
         stars.assign(window.text.size(), u'*');
     std::u16string_view text = (window.style & ES_PASSWORD) ? stars : window.text;
-    std::size_t caret = std::min(edit.caret, text.size());
+    DWORD caretAt = 0;
+    SendMessageW(window.handle, EM_GETSEL, reinterpret_cast<WPARAM>(&caretAt), 0);
+    std::size_t caret = std::min<std::size_t>(caretAt, text.size());
     // The caret mark takes one cell just before the text at the caret.
     auto markAt = [&](std::size_t at) { return focused && at == caret ? 1 : 0; };
 
@@ -512,23 +536,23 @@ void DrawControl(Grid& grid, HWND control, int originX, int originY) {
     if (box.top > kClientRows)
         return;
     bool focused = Focused(control);
-    if (const auto* state = std::get_if<wm::StaticState>(&window->state)) {
-        if (state->isIcon)
-            DrawIcon(grid, *window, box);
+    if (wm::HasClass(control, classes::kStatic)) {
+        if (std::optional<classes::StaticIcon> icon = classes::IconOf(control))
+            DrawIcon(grid, *window, *icon, box);
         else
             DrawStaticText(grid, *window, box);
         return;
     }
-    if (const auto* list = std::get_if<wm::ListBoxState>(&window->state)) {
-        if (list->spinner != nullptr && wm::Find(list->spinner) != nullptr)
-            DrawSpinner(grid, *list, box);
+    if (wm::HasClass(control, classes::kListBox)) {
+        if (HWND upDown = updown::SpinnerOf(control))
+            DrawSpinner(grid, control, upDown, box);
         else
-            DrawPlainList(grid, *list, box);
-    } else if (const auto* edit = std::get_if<wm::EditState>(&window->state)) {
-        DrawEdit(grid, *window, *edit, box, focused);
-    } else if (std::holds_alternative<wm::ButtonState>(window->state)) {
+            DrawPlainList(grid, control, box);
+    } else if (wm::HasClass(control, classes::kEdit)) {
+        DrawEdit(grid, *window, box, focused);
+    } else if (wm::HasClass(control, classes::kButton)) {
         DrawButton(grid, *window, box);
-    } else if (std::holds_alternative<wm::UpDownState>(window->state)) {
+    } else if (wm::HasClass(control, classes::kUpDown)) {
         // Drawn with the list it spins.
         return;
     } else if (!window->text.empty()) {
@@ -556,10 +580,10 @@ void DrawSoftKeys(Grid& grid, std::u16string left, std::u16string right) {
     grid.AddAttributes(0, kSoftKeyRow, grid.Columns(), kReverse);
 }
 
-std::u16string SoftKeyLabel(const wm::MenuBarState& bar, std::size_t index) {
-    if (index >= bar.keys.size() || (bar.keys[index].state & TBSTATE_HIDDEN))
+std::u16string SoftKeyLabel(const std::vector<menubar::SoftKey>& keys, std::size_t index) {
+    if (index >= keys.size() || (keys[index].state & TBSTATE_HIDDEN))
         return {};
-    const wm::SoftKey& key = bar.keys[index];
+    const menubar::SoftKey& key = keys[index];
     std::u16string label = WithoutPrefixes(key.label);
     if (key.DropsDown())
         label += std::u16string(u" ") + kMenuSign;
@@ -615,8 +639,8 @@ void DrawFramedList(Grid& grid, const Box& frame, const std::vector<FramedRow>& 
 
 // The pop-up menu, over the soft key that opened it, its items numbered as the digit keys
 // pick them.
-void DrawPopupMenu(Grid& grid, const wm::MenuBarState& bar) {
-    const auto* items = bar.PopupItems();
+void DrawPopupMenu(Grid& grid, const menubar::OpenPopup& popup) {
+    const auto* items = popup.items;
     if (items == nullptr || items->empty())
         return;
     std::vector<FramedRow> rows;
@@ -641,28 +665,27 @@ void DrawPopupMenu(Grid& grid, const wm::MenuBarState& bar) {
     Box frame;
     frame.bottom = kSoftKeyRow;
     frame.top = frame.bottom - height;
-    bool fromRight = bar.popup->key == 1;
+    bool fromRight = popup.key == 1;
     frame.left = fromRight ? grid.Columns() - width : 0;
     frame.right = frame.left + width;
-    DrawFramedList(grid, frame, rows, bar.popup->highlighted);
+    DrawFramedList(grid, frame, rows, popup.highlighted);
 }
 
 // An expanded spinner: its whole list over the screen's area.
-void DrawExpandedList(Grid& grid, HWND upDown) {
-    const auto* state = wm::StateOf<wm::UpDownState>(upDown);
-    const auto* list = state == nullptr ? nullptr : wm::StateOf<wm::ListBoxState>(state->buddy);
-    if (list == nullptr)
+void DrawExpandedList(Grid& grid, HWND upDown, int highlighted) {
+    HWND list = reinterpret_cast<HWND>(SendMessageW(upDown, UDM_GETBUDDY, 0, 0));
+    if (!wm::HasClass(list, classes::kListBox))
         return;
     std::vector<FramedRow> rows;
-    for (std::size_t i = 0; i < list->items.size(); ++i)
-        rows.push_back({std::u16string(list->items[i])});
+    for (int i = 0, count = CountOf(list); i < count; ++i)
+        rows.push_back({EntryOf(list, i)});
     Box frame{0, 1, grid.Columns(), 1 + kClientRows};
-    DrawFramedList(grid, frame, rows, state->highlighted);
+    DrawFramedList(grid, frame, rows, highlighted);
 }
 
 // A message box fills the display: its caption as the title, its text wrapped at blanks, and
 // its one button on the left soft key.
-void DrawMessageBox(Grid& grid, const wm::MessageBoxState& box) {
+void DrawMessageBox(Grid& grid, const classes::MessageBoxContent& box) {
     grid = Grid(grid.Columns(), grid.Rows());
     DrawTitle(grid, box.caption);
     std::vector<std::u16string> lines = Wrap(box.text, grid.Columns() - 2);
@@ -903,7 +926,7 @@ Grid DrawScreen() {
     const wm::Window* window = wm::Find(screen);
     if (window == nullptr)
         return grid;
-    if (const auto* box = std::get_if<wm::MessageBoxState>(&window->state)) {
+    if (std::optional<classes::MessageBoxContent> box = classes::MessageBoxOf(screen)) {
         DrawMessageBox(grid, *box);
         return grid;
     }
@@ -913,17 +936,18 @@ Grid DrawScreen() {
         DrawControl(grid, child, window->x, window->y);
 
     HWND menuBar = SHFindMenuBar(screen);
-    const auto* bar = wm::StateOf<wm::MenuBarState>(menuBar);
-    HWND expanded = wm::ExpandedSpinner();
-    bool listOpen = expanded != nullptr && wm::TopLevelOf(expanded) == screen;
-    if (listOpen) {
+    HWND captured = wm::KeyCapture();
+    std::optional<int> openList = updown::OpenListHighlight(captured);
+    if (openList && wm::TopLevelOf(captured) == screen) {
         // The open list takes every key; its soft keys pick the entry or close it unchanged.
-        DrawExpandedList(grid, expanded);
+        DrawExpandedList(grid, captured, *openList);
         DrawSoftKeys(grid, u"OK", u"Annuler");
-    } else if (bar != nullptr && IsWindowVisible(menuBar)) {
-        DrawSoftKeys(grid, SoftKeyLabel(*bar, 0), SoftKeyLabel(*bar, 1));
-        if (bar->popup && wm::OpenPopupMenu() == menuBar)
-            DrawPopupMenu(grid, *bar);
+    } else if (menuBar != nullptr && IsWindowVisible(menuBar)) {
+        std::vector<menubar::SoftKey> keys = menubar::SoftKeysOf(menuBar);
+        DrawSoftKeys(grid, SoftKeyLabel(keys, 0), SoftKeyLabel(keys, 1));
+        if (std::optional<menubar::OpenPopup> popup = menubar::PopupOf(menuBar);
+            popup && captured == menuBar)
+            DrawPopupMenu(grid, *popup);
     } else {
         DrawSoftKeys(grid, u"", u"");
     }
@@ -933,7 +957,7 @@ Grid DrawScreen() {
         const wm::Window* ownedWindow = wm::Find(owned);
         if (!Shows(ownedWindow))
             continue;
-        if (const auto* box = std::get_if<wm::MessageBoxState>(&ownedWindow->state)) {
+        if (std::optional<classes::MessageBoxContent> box = classes::MessageBoxOf(owned)) {
             DrawMessageBox(grid, *box);
             break;
         }

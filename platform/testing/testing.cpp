@@ -53,8 +53,7 @@ void ResetForTesting() {
     sys.topLevels.clear();
     sys.foreground = nullptr;
     sys.focus = nullptr;
-    sys.popupMenu = nullptr;
-    sys.expandedSpinner = nullptr;
+    sys.keyCapture = nullptr;
     sys.queue.clear();
     sys.quitPosted = false;
     sys.quitCode = 0;

@@ -51,11 +51,12 @@ inline constexpr UINT kVirtualKey0 = 0x30;
 // VK_0..VK_9, VK_TSTAR, VK_TPOUND; 0 for a typed character, which arrives as WM_CHAR alone.
 UINT VirtualKey(const Key& key);
 
-// Feeds a key to the topmost open thing, in this order: a message box; an open pop-up menu;
-// an open expanded list; the foreground window's menu bar for the soft keys (and for the Back
-// key when the screen has taken it with SHCMBM_OVERRIDEKEY), as WM_HOTKEY; otherwise the focused
-// control of the foreground window (or the window itself) as WM_KEYDOWN/WM_KEYUP, or WM_CHAR
-// for a typed character. Posts the messages and returns; false when no window could take it.
+// Feeds a key to the topmost open thing, in this order: a message box; the window that captured
+// the keys (an open pop-up menu or expanded list); the foreground window's menu bar for the soft
+// keys (and for the Back key when the screen has taken it with SHCMBM_OVERRIDEKEY), as
+// WM_HOTKEY; otherwise the focused control of the foreground window (or the window itself) as
+// WM_KEYDOWN/WM_KEYUP, or WM_CHAR for a typed character. Posts the messages and returns; false when
+// no window could take it.
 //
 // The Back key: a screen that took it (SHCMBM_OVERRIDEKEY with SHMBOF_NODEFAULT | SHMBOF_NOTIFY)
 // gets WM_HOTKEY, VK_TBACK in the high word of lParam, once with the modifiers 0 and once with
