@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <optional>
 
 #include "platform/user32/dialog_template.h"
 #include "platform/kernel32/resources.h"
@@ -196,29 +197,39 @@ extern "C" BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
     return TRUE;
 }
 
-extern "C" LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    const auto* state = wm::StateOf<wm::DialogState>(hDlg);
-    if (state != nullptr && state->proc != nullptr) {
-        INT_PTR handled = state->proc(hDlg, Msg, wParam, lParam);
-        if (handled) {
-            switch (Msg) {
-                // These return the procedure's own value; the others the DWLP_MSGRESULT.
-                case WM_INITDIALOG:
-                case WM_CTLCOLORMSGBOX:
-                case WM_CTLCOLOREDIT:
-                case WM_CTLCOLORLISTBOX:
-                case WM_CTLCOLORBTN:
-                case WM_CTLCOLORDLG:
-                case WM_CTLCOLORSCROLLBAR:
-                case WM_CTLCOLORSTATIC:
-                    return handled;
-                default: {
-                    const auto* now = wm::StateOf<wm::DialogState>(hDlg);
-                    return now == nullptr ? 0 : now->msgResult;
-                }
-            }
+namespace {
+
+// What the dialog procedure answers, when it handled the message: its own value for the messages
+// that return one, otherwise its DWLP_MSGRESULT.
+std::optional<LRESULT> AskDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto* state = wm::StateOf<wm::DialogState>(dialog);
+    if (state == nullptr || state->proc == nullptr)
+        return std::nullopt;
+    INT_PTR handled = state->proc(dialog, message, wParam, lParam);
+    if (!handled)
+        return std::nullopt;
+    switch (message) {
+        case WM_INITDIALOG:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+            return handled;
+        default: {
+            const auto* now = wm::StateOf<wm::DialogState>(dialog);
+            return now == nullptr ? 0 : now->msgResult;
         }
     }
+}
+
+}  // namespace
+
+extern "C" LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (std::optional<LRESULT> answer = AskDialogProcedure(hDlg, Msg, wParam, lParam))
+        return *answer;
     switch (Msg) {
         case WM_INITDIALOG:
             return FALSE;

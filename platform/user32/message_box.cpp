@@ -15,24 +15,31 @@ struct Box {
     int result = 0;
 };
 
+LRESULT Create(HWND window, const CREATESTRUCTW& create) {
+    wm::Lookup(window)->state = std::move(*static_cast<Box*>(create.lpCreateParams));
+    return 0;
+}
+
+// The left soft key or the action key is its one button.
+LRESULT KeyDown(HWND window, WPARAM key) {
+    if (key == VK_TSOFT1 || key == VK_RETURN) {
+        auto* box = wm::MutableStateOf<Box>(window);
+        box->ended = true;
+        box->result = IDOK;
+    }
+    return 0;
+}
+
 }  // namespace
 
 namespace classes {
 
 LRESULT CALLBACK MessageBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE: {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            wm::Lookup(window)->state = std::move(*static_cast<Box*>(create->lpCreateParams));
-            return 0;
-        }
+        case WM_CREATE:
+            return Create(window, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
         case WM_KEYDOWN:
-            if (wParam == VK_TSOFT1 || wParam == VK_RETURN) {
-                auto* box = wm::MutableStateOf<Box>(window);
-                box->ended = true;
-                box->result = IDOK;
-            }
-            return 0;
+            return KeyDown(window, wParam);
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }
