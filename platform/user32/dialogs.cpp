@@ -44,7 +44,7 @@ void RestoreFocus(HWND dialog, bool justActivated) {
 
 // Creates the dialog and its controls, sends WM_INITDIALOG, sets the focus and shows it.
 HWND CreateFromTemplate(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, HWND owner,
-                        DLGPROC procedure, LPARAM initParam, bool modal) {
+                        DLGPROC procedure, LPARAM initParam) {
     if (dialogTemplate == nullptr || (owner != nullptr && !IsWindow(owner))) {
         SetLastError(owner != nullptr ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -71,8 +71,6 @@ HWND CreateFromTemplate(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, HWND
         return nullptr;
     wm::DialogState state;
     state.proc = procedure;
-    state.initParam = initParam;
-    state.modal = modal;
     state.hasFont = parsed->hasFont;
     state.fontSize = parsed->pointSize;
     state.fontName = parsed->typeface;
@@ -153,7 +151,7 @@ extern "C" INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance,
                                                   LPCDLGTEMPLATEW hDialogTemplate, HWND hWndParent,
                                                   DLGPROC lpDialogFunc, LPARAM dwInitParam) {
     HWND dialog =
-        CreateFromTemplate(hInstance, hDialogTemplate, hWndParent, lpDialogFunc, dwInitParam, true);
+        CreateFromTemplate(hInstance, hDialogTemplate, hWndParent, lpDialogFunc, dwInitParam);
     if (dialog == nullptr)
         return -1;
     // A modal dialog disables its owner until it ends; a dialog without owner disables nothing.
@@ -180,7 +178,7 @@ extern "C" INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplat
 extern "C" HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate,
                                                   HWND hWndParent, DLGPROC lpDialogFunc,
                                                   LPARAM dwInitParam) {
-    return CreateFromTemplate(hInstance, lpTemplate, hWndParent, lpDialogFunc, dwInitParam, false);
+    return CreateFromTemplate(hInstance, lpTemplate, hWndParent, lpDialogFunc, dwInitParam);
 }
 
 extern "C" BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {

@@ -21,8 +21,6 @@ namespace wm {
 // dialog's window extra bytes).
 struct DialogState {
     DLGPROC proc = nullptr;
-    LPARAM initParam = 0;
-    bool modal = false;        // run by DialogBox..., in a message loop of its own
     bool ended = false;        // EndDialog has been called
     INT_PTR result = 0;        // the value given to EndDialog
     LRESULT msgResult = 0;     // DWLP_MSGRESULT
