@@ -418,6 +418,84 @@ void RemoveDeadJournal(sqlite3* db) {
     sqlite3_busy_timeout(db, kBusyTimeoutSeconds * 1000);
 }
 
+// Makes the registry file when there is none, then looks at its header before SQLite may touch it.
+LONG PrepareFile() {
+    RemoveLeftovers(RegistryFile().parent_path());
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(RegistryFile(), error))) {
+        const LONG created = CreateDatabase();
+        if (created != ERROR_SUCCESS)
+            return created;
+    }
+    return CheckHeader();
+}
+
+LONG Connect(Database& opened) {
+    opened.statements.resize(kSqlCount, nullptr);
+    const int rc = sqlite3_open_v2(FileName().c_str(), &opened.db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
+        return ERROR_CANTOPEN;
+    }
+    sqlite3_busy_timeout(opened.db, kBusyTimeoutSeconds * 1000);
+    return ERROR_SUCCESS;
+}
+
+// The first finding in a row of PRAGMA quick_check, or nothing: its rows may span lines and start
+// with a "*** in database ***" heading.
+std::string FirstFinding(const std::string& lines) {
+    if (lines == "ok")
+        return {};
+    size_t start = 0;
+    while (start < lines.size()) {
+        const size_t end = std::min(lines.find('\n', start), lines.size());
+        const std::string line = lines.substr(start, end - start);
+        if (!line.empty() && line.rfind("***", 0) != 0)
+            return line;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Checks every page; this first read also rolls back what a process that died inside a write had
+// left. Damage gets its debug line, with the first finding: one is enough.
+LONG CheckPages(sqlite3* db) {
+    std::string damage;
+    sqlite3_stmt* check = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &check, nullptr);
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(check)) == SQLITE_ROW) {
+            const auto* row = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+            if (damage.empty())
+                damage = FirstFinding(row != nullptr ? row : "");
+        }
+    }
+    const std::string checkMessage = sqlite3_errmsg(db);
+    sqlite3_finalize(check);
+    if ((rc & 0xFF) == SQLITE_BUSY)
+        return Check(rc);
+    if (rc != SQLITE_DONE || !damage.empty()) {
+        Report("damaged (" + (damage.empty() ? checkMessage : damage) + "); left as it is");
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG PrepareStatements(Database& opened) {
+    for (int i = 0; i < kSqlCount; ++i) {
+        const int rc = sqlite3_prepare_v3(opened.db, kSql[i], -1, SQLITE_PREPARE_PERSISTENT,
+                                          &opened.statements[i], nullptr);
+        if (rc != SQLITE_OK) {
+            Report("its tables are not the registry's (" + std::string(sqlite3_errmsg(opened.db)) +
+                   "); left as it is");
+            return ERROR_REGISTRY_CORRUPT;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Opens the database with the store locked, each step in turn; a failure is remembered (see
+// `failure`), except a busy registry, which the next call tries again.
 LONG OpenLocked() {
     if (failure != ERROR_SUCCESS) {
         database.reset();
@@ -431,66 +509,20 @@ LONG OpenLocked() {
     [[maybe_unused]] static const int pageCache =
         sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
 
-    RemoveLeftovers(RegistryFile().parent_path());
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(RegistryFile(), error))) {
-        failure = CreateDatabase();
-        if (failure != ERROR_SUCCESS)
-            return failure;
-    }
-    failure = CheckHeader();
+    auto opened = std::make_unique<Database>();
+    failure = PrepareFile();
+    if (failure == ERROR_SUCCESS)
+        failure = Connect(*opened);
     if (failure != ERROR_SUCCESS)
         return failure;
-
-    auto opened = std::make_unique<Database>();
-    opened->statements.resize(kSqlCount, nullptr);
-    int rc = sqlite3_open_v2(FileName().c_str(), &opened->db, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc != SQLITE_OK) {
-        Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
-        failure = ERROR_CANTOPEN;
+    const LONG checked = CheckPages(opened->db);
+    if (checked == ERROR_BUSY)
+        return checked;
+    failure = checked;
+    if (failure == ERROR_SUCCESS)
+        failure = PrepareStatements(*opened);
+    if (failure != ERROR_SUCCESS)
         return failure;
-    }
-    sqlite3_busy_timeout(opened->db, kBusyTimeoutSeconds * 1000);
-
-    // The first read also rolls back what a process that died inside a write had left.
-    std::string damage;
-    sqlite3_stmt* check = nullptr;
-    rc = sqlite3_prepare_v2(opened->db, "PRAGMA quick_check", -1, &check, nullptr);
-    if (rc == SQLITE_OK) {
-        while ((rc = sqlite3_step(check)) == SQLITE_ROW) {
-            const auto* row = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-            std::string lines = row != nullptr ? row : "";
-            // quick_check's rows may span lines and start with a "*** in database ***" heading;
-            // the first real finding is enough for the one debug line.
-            size_t start = 0;
-            while (damage.empty() && start < lines.size() && lines != "ok") {
-                const size_t end = std::min(lines.find('\n', start), lines.size());
-                const std::string line = lines.substr(start, end - start);
-                if (!line.empty() && line.rfind("***", 0) != 0)
-                    damage = line;
-                start = end + 1;
-            }
-        }
-    }
-    const std::string checkMessage = sqlite3_errmsg(opened->db);
-    sqlite3_finalize(check);
-    if ((rc & 0xFF) == SQLITE_BUSY)
-        return Check(rc);  // not damage: the next call tries again
-    if (rc != SQLITE_DONE || !damage.empty()) {
-        Report("damaged (" + (damage.empty() ? checkMessage : damage) + "); left as it is");
-        failure = ERROR_REGISTRY_CORRUPT;
-        return failure;
-    }
-    for (int i = 0; i < kSqlCount; ++i) {
-        rc = sqlite3_prepare_v3(opened->db, kSql[i], -1, SQLITE_PREPARE_PERSISTENT,
-                                &opened->statements[i], nullptr);
-        if (rc != SQLITE_OK) {
-            Report("its tables are not the registry's (" + std::string(sqlite3_errmsg(opened->db)) +
-                   "); left as it is");
-            failure = ERROR_REGISTRY_CORRUPT;
-            return failure;
-        }
-    }
     // Rollback journal (the header check keeps it so) with synchronous=FULL: the journal is on
     // disk before the database is touched, so a crash or power loss at any point leaves the old
     // value or the new one, and at rest the registry is this one file.

@@ -13,6 +13,7 @@
 #include "platform/user32/keys.h"
 #include "platform/shell32/launch.h"
 #include "platform/kernel32/resources.h"
+#include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"
 #include "res/resource.h"
 #include "screens/screens.h"
@@ -68,11 +69,9 @@ TEST_F(Screens, AboutScreenShowsItsTextsAndEndsWithOk) {
         EXPECT_EQ(Title(about), u"A propos...");
         EXPECT_EQ(Text(about, IDC_ABOUT_TITLE), u"Tavonne\nVersion 1.0");
         EXPECT_FALSE(Text(about, IDC_ABOUT_TEXT).empty());
-        const wm::Window* icon = wm::Find(GetDlgItem(about, -1));
-        ASSERT_NE(icon, nullptr);
-        ASSERT_TRUE(std::holds_alternative<wm::StaticState>(icon->state));
-        EXPECT_TRUE(std::get<wm::StaticState>(icon->state).isIcon);
-        EXPECT_EQ(std::get<wm::StaticState>(icon->state).iconId, IDI_APP);
+        const auto icon = classes::IconOf(GetDlgItem(about, -1));
+        ASSERT_TRUE(icon.has_value());
+        EXPECT_EQ(icon->id, IDI_APP);
     });
     EXPECT_EQ(RunScreen(IDD_ABOUT, AboutScreenProc), 0);
     EXPECT_TRUE(looked);
@@ -121,10 +120,9 @@ TEST_F(Screens, DoneReportsAListWithoutCurrentEntryAndSavesTheOther) {
             SendDlgItemMessageW(front, IDC_SMS_LIST, LB_SETCURSEL, 5, 0);
             return;
         }
-        const wm::Window* box = wm::Find(front);
-        if (box != nullptr && std::holds_alternative<wm::MessageBoxState>(box->state)) {
-            shownText = std::get<wm::MessageBoxState>(box->state).text;
-            EXPECT_EQ(std::get<wm::MessageBoxState>(box->state).caption, u"Erreur");
+        if (const auto box = classes::MessageBoxOf(front)) {
+            shownText = box->text;
+            EXPECT_EQ(box->caption, u"Erreur");
         }
     });
     EXPECT_EQ(RunScreen(IDD_MAIN, MainScreenProc), 0);

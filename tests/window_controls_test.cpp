@@ -3,6 +3,8 @@
 // caret and Back key.
 #include "window_fixture.h"
 
+#include "platform/comctl32/updown.h"
+
 namespace {
 
 class WindowControlsTest : public WindowTest {
@@ -20,7 +22,11 @@ class WindowControlsTest : public WindowTest {
         return text;
     }
 
-    std::size_t Caret() { return wm::StateOf<wm::EditState>(GetDlgItem(dialog, IDC_EDIT))->caret; }
+    std::size_t Caret() {
+        DWORD caret = 0;
+        SendDlgItemMessageW(dialog, IDC_EDIT, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+        return caret;
+    }
 
     void FocusEdit() {
         SetFocus(GetDlgItem(dialog, IDC_EDIT));
@@ -131,21 +137,19 @@ TEST_F(WindowControlsTest, TheActionKeyOpensTheWholeListAndPicksFromIt) {
     SendDlgItemMessageW(dialog, IDC_WRAP_LIST, LB_SETCURSEL, 0, 0);
     keys::Press(keys::kAction);
     HWND spinner = GetDlgItem(dialog, IDC_WRAP_SPIN);
-    ASSERT_EQ(wm::ExpandedSpinner(), spinner);
-    const auto* state = wm::StateOf<wm::UpDownState>(spinner);
-    EXPECT_TRUE(state->expanded);
-    EXPECT_EQ(state->highlighted, 0);
+    ASSERT_EQ(wm::KeyCapture(), spinner);
+    EXPECT_EQ(updown::OpenListHighlight(spinner), 0);
     keys::Press(keys::kDown);
     keys::Press(keys::kDown);
     keys::Press(keys::kDown);  // stops at the last entry
-    EXPECT_EQ(wm::StateOf<wm::UpDownState>(spinner)->highlighted, 2);
+    EXPECT_EQ(updown::OpenListHighlight(spinner), 2);
     keys::Press(keys::kUp);
     // The open list takes the keys: the focus has not moved and nothing is chosen yet.
     EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_WRAP_LIST));
     EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), 0);
     keys::Press(keys::kAction);
-    EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
-    EXPECT_FALSE(wm::StateOf<wm::UpDownState>(spinner)->expanded);
+    EXPECT_EQ(wm::KeyCapture(), nullptr);
+    EXPECT_FALSE(updown::OpenListHighlight(spinner).has_value());
     EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), 1);
     EXPECT_EQ(CountCommands(IDC_WRAP_LIST, LBN_SELCHANGE), 1);
     EXPECT_EQ(CountCommands(IDOK, 0), 0);
@@ -163,7 +167,7 @@ TEST_F(WindowControlsTest, TheSoftKeysAndBackCloseTheWholeList) {
         keys::Press(keys::kAction);
         keys::Press(keys::kUp);
         keys::Press(c.key);
-        EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
+        EXPECT_EQ(wm::KeyCapture(), nullptr);
         EXPECT_EQ(CurrentOf(dialog, IDC_WRAP_LIST), c.current);
         EXPECT_EQ(CountCommands(IDC_WRAP_LIST, LBN_SELCHANGE), c.current == 2 ? 0 : 1);
         EXPECT_EQ(CountCommands(IDCANCEL, 0), 0);
@@ -175,15 +179,15 @@ TEST_F(WindowControlsTest, TheSoftKeysAndBackCloseTheWholeList) {
 TEST_F(WindowControlsTest, ASpinnerWithoutExpandableLeavesTheActionKeyToTheDialog) {
     keys::Press(keys::kDown);
     keys::Press(keys::kAction);
-    EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
+    EXPECT_EQ(wm::KeyCapture(), nullptr);
     EXPECT_EQ(CountCommands(IDOK, 0), 1);
 }
 
 TEST_F(WindowControlsTest, DestroyingTheDialogClosesAnOpenList) {
     keys::Press(keys::kAction);
-    ASSERT_NE(wm::ExpandedSpinner(), nullptr);
+    ASSERT_NE(wm::KeyCapture(), nullptr);
     DestroyWindow(dialog);
-    EXPECT_EQ(wm::ExpandedSpinner(), nullptr);
+    EXPECT_EQ(wm::KeyCapture(), nullptr);
     EXPECT_FALSE(keys::Press(keys::kAction));
 }
 

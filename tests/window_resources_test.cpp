@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/user32/window_classes.h"
+
 namespace {
 
 using WindowResourcesTest = WindowTest;
@@ -177,8 +179,9 @@ TEST_F(WindowResourcesTest, AClassicTemplateBuildsTheDialogAndItsControlsInOrder
     EXPECT_EQ(label->cy, 12);
     EXPECT_EQ(label->style, static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_GROUP));
     // Each up-down control took the control just before it as its buddy.
-    EXPECT_EQ(wm::StateOf<wm::UpDownState>(GetDlgItem(dialog, IDC_WRAP_SPIN))->buddy,
-              GetDlgItem(dialog, IDC_WRAP_LIST));
+    EXPECT_EQ(
+        reinterpret_cast<HWND>(SendDlgItemMessageW(dialog, IDC_WRAP_SPIN, UDM_GETBUDDY, 0, 0)),
+        GetDlgItem(dialog, IDC_WRAP_LIST));
     EXPECT_EQ(
         reinterpret_cast<HWND>(SendDlgItemMessageW(dialog, IDC_STOP_SPIN, UDM_GETBUDDY, 0, 0)),
         GetDlgItem(dialog, IDC_STOP_LIST));
@@ -201,10 +204,9 @@ TEST_F(WindowResourcesTest, AnExtendedTemplateBuildsTheSameWayWithPredefinedClas
     EXPECT_EQ(wm::Find(GetDlgItem(dialog, IDC_WRAP_LIST))->className, u"LISTBOX");
     EXPECT_EQ(wm::Find(GetDlgItem(dialog, IDC_BUTTON))->className, u"BUTTON");
     EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_BUTTON)), u"Bouton");
-    const auto* icon = wm::StateOf<wm::StaticState>(GetDlgItem(dialog, IDC_ICON));
-    ASSERT_NE(icon, nullptr);
-    EXPECT_TRUE(icon->isIcon);
-    EXPECT_EQ(icon->iconId, IDI_TEST);
+    const auto icon = classes::IconOf(GetDlgItem(dialog, IDC_ICON));
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(icon->id, IDI_TEST);
     EXPECT_EQ(icon->module, module);
     EXPECT_EQ(GetWindowTextLengthW(GetDlgItem(dialog, IDC_ICON)), 0);
     // The first tab stop in template order is the edit field.
@@ -217,7 +219,7 @@ TEST_F(WindowResourcesTest, AStaticIconWithoutIdNamesItsIconByNumber) {
     ASSERT_EQ(window->children.size(), 2u);
     HWND icon = window->children[1];
     EXPECT_EQ(GetDlgItem(dialog, -1), icon);
-    EXPECT_EQ(wm::StateOf<wm::StaticState>(icon)->iconId, IDI_TEST);
+    EXPECT_EQ(classes::IconOf(icon)->id, IDI_TEST);
     EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_MULTILINE)), u"Tavonne\nVersion 1.0");
 }
 

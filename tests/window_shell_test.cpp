@@ -2,6 +2,9 @@
 // key taken by a screen or left to its default, and message boxes.
 #include "window_fixture.h"
 
+#include "platform/aygshell/menu_bar.h"
+#include "platform/user32/window_classes.h"
+
 namespace {
 
 class WindowShellTest : public WindowTest {
@@ -67,18 +70,19 @@ TEST_F(WindowShellTest, AMenuBarTakesItsLabelsFromTheStringTable) {
     EXPECT_TRUE(IsWindowVisible(menuBar));
     EXPECT_EQ(GetForegroundWindow(), screen);
 
-    const auto* bar = wm::StateOf<wm::MenuBarState>(menuBar);
-    ASSERT_NE(bar, nullptr);
-    ASSERT_EQ(bar->keys.size(), 2u);
-    EXPECT_EQ(bar->keys[0].label, u"Terminé");
-    EXPECT_EQ(bar->keys[0].command, static_cast<UINT>(IDM_DONE));
-    EXPECT_FALSE(bar->keys[0].DropsDown());
-    EXPECT_EQ(bar->keys[1].label, u"Menu");
-    EXPECT_TRUE(bar->keys[1].DropsDown());
-    EXPECT_EQ(bar->keys[1].popupIndex, 1);
-    ASSERT_EQ(bar->menu.size(), 2u);
-    EXPECT_EQ(bar->menu[1].text, u"Menu");
-    EXPECT_EQ(bar->menu[1].items.size(), 5u);
+    const std::vector<menubar::SoftKey> keys = menubar::SoftKeysOf(menuBar);
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].label, u"Terminé");
+    EXPECT_EQ(keys[0].command, static_cast<UINT>(IDM_DONE));
+    EXPECT_FALSE(keys[0].DropsDown());
+    EXPECT_EQ(keys[1].label, u"Menu");
+    EXPECT_TRUE(keys[1].DropsDown());
+    EXPECT_EQ(keys[1].popupIndex, 1);
+    const menus::Menu* menu = menubar::MenuOf(menuBar);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->size(), 2u);
+    EXPECT_EQ((*menu)[1].text, u"Menu");
+    EXPECT_EQ((*menu)[1].items.size(), 5u);
     // It goes with its screen.
     DestroyWindow(screen);
     EXPECT_FALSE(IsWindow(menuBar));
@@ -148,22 +152,22 @@ TEST_F(WindowShellTest, APopupMenuIsWalkedWithArrowsAndPickedWithAction) {
     HWND screen = Screen(IDD_SPINNERS, IDR_POPUP_BAR);
     HWND menuBar = SHFindMenuBar(screen);
     keys::Press(keys::kSoftKey2);
-    ASSERT_EQ(wm::OpenPopupMenu(), menuBar);
-    const auto* bar = wm::StateOf<wm::MenuBarState>(menuBar);
-    ASSERT_TRUE(bar->popup.has_value());
-    EXPECT_EQ(bar->popup->highlighted, 0);
-    EXPECT_EQ(bar->PopupItems()->at(0).text, u"Jouer");
+    ASSERT_EQ(wm::KeyCapture(), menuBar);
+    const auto popup = menubar::PopupOf(menuBar);
+    ASSERT_TRUE(popup.has_value());
+    EXPECT_EQ(popup->highlighted, 0);
+    EXPECT_EQ(popup->items->at(0).text, u"Jouer");
     keys::Press(keys::kDown);  // over the separator
-    EXPECT_EQ(wm::StateOf<wm::MenuBarState>(menuBar)->popup->highlighted, 2);
+    EXPECT_EQ(menubar::PopupOf(menuBar)->highlighted, 2);
     keys::Press(keys::kUp);
     keys::Press(keys::kUp);  // wraps to the last item
-    EXPECT_EQ(wm::StateOf<wm::MenuBarState>(menuBar)->popup->highlighted, 4);
+    EXPECT_EQ(menubar::PopupOf(menuBar)->highlighted, 4);
     // While the menu is open the lists do not turn.
     keys::Press(keys::kLeft);
     EXPECT_EQ(CurrentOf(screen, IDC_WRAP_LIST), LB_ERR);
     EXPECT_TRUE(Commands().empty());
     keys::Press(keys::kAction);
-    EXPECT_EQ(wm::OpenPopupMenu(), nullptr);
+    EXPECT_EQ(wm::KeyCapture(), nullptr);
     EXPECT_EQ(Commands(), (std::vector<std::pair<int, int>>{{IDM_ABOUT, 0}}));
 }
 
@@ -176,7 +180,7 @@ TEST_F(WindowShellTest, PopupItemsArePickedByTheirNumber) {
     keys::Press(keys::kSoftKey2);
     keys::Press(keys::Key::Digit(3));  // grayed: not picked, the menu stays
     keys::Press(keys::Key::Digit(9));  // no such item
-    EXPECT_EQ(wm::OpenPopupMenu(), SHFindMenuBar(screen));
+    EXPECT_EQ(wm::KeyCapture(), SHFindMenuBar(screen));
     keys::Press(keys::Key::Digit(1));
     EXPECT_EQ(Commands(), (std::vector<std::pair<int, int>>{{IDM_PLAY, 0}}));
 }
@@ -185,12 +189,12 @@ TEST_F(WindowShellTest, BackOrTheSameSoftKeyClosesThePopupWithoutACommand) {
     HWND screen = Screen(IDD_SPINNERS, IDR_POPUP_BAR);
     keys::Press(keys::kSoftKey2);
     keys::Press(keys::kBack);
-    EXPECT_EQ(wm::OpenPopupMenu(), nullptr);
+    EXPECT_EQ(wm::KeyCapture(), nullptr);
     keys::Press(keys::kSoftKey2);
     keys::Press(keys::kSoftKey1);  // the other soft key does nothing here
-    EXPECT_EQ(wm::OpenPopupMenu(), SHFindMenuBar(screen));
+    EXPECT_EQ(wm::KeyCapture(), SHFindMenuBar(screen));
     keys::Press(keys::kSoftKey2);
-    EXPECT_EQ(wm::OpenPopupMenu(), nullptr);
+    EXPECT_EQ(wm::KeyCapture(), nullptr);
     EXPECT_TRUE(Commands().empty());
     EXPECT_TRUE(IsWindow(screen));
 }
@@ -273,10 +277,10 @@ TEST_F(WindowShellTest, AMessageBoxShowsItsTextAndReturnsIdOk) {
     bool ownerEnabled = true;
     keys::SetInputSource([&]() -> std::optional<keys::Key> {
         HWND box = GetForegroundWindow();
-        if (const auto* state = wm::StateOf<wm::MessageBoxState>(box)) {
-            seenCaption = state->caption;
-            seenText = state->text;
-            seenButtons = state->buttons;
+        if (const auto content = classes::MessageBoxOf(box)) {
+            seenCaption = content->caption;
+            seenText = content->text;
+            seenButtons = content->buttons;
         }
         ownerEnabled = IsWindowEnabled(screen);
         keys::SetInputSource(keys::FromList({keys::kSoftKey1}));

@@ -1,6 +1,7 @@
 // Resource modules over compiled .res data: FindResourceW, LoadResource, LockResource,
 // SizeofResource and GetModuleHandleW.
 #include "platform/kernel32/resources.h"
+#include "platform/kernel32/module_table.h"
 
 #include <cstring>
 #include <deque>
@@ -16,44 +17,20 @@ namespace resources {
 
 namespace {
 
-// A resource type or name: a number, or a name compared without regard to case.
-struct Id {
-    bool isNumber = true;
-    WORD number = 0;
-    std::u16string name;
-};
-
-struct Entry {
-    Id type;
-    Id name;
-    WORD language = 0;
-    std::size_t offset = 0;
-    std::size_t size = 0;
-};
-
-struct Module {
-    std::string name;
-    bool embedded = false;
-    bool isProgram = false;
-    std::vector<unsigned char> owned;
-    const unsigned char* data = nullptr;
-    std::size_t size = 0;
-    std::vector<Entry> entries;
-};
-
 constexpr uintptr_t kProgramHandle = 0x00400000;
 constexpr uintptr_t kFirstModuleHandle = 0x10000000;
 constexpr uintptr_t kModuleHandleStep = 0x00010000;
 
-// Modules live for the whole process; deque keeps their addresses stable.
-struct Registry {
+// The resource modules of the process. Modules live for the whole process; deque keeps their
+// addresses stable.
+struct ModuleTable {
     std::mutex mutex;
     std::deque<Module> modules;
 };
 
-Registry& TheRegistry() {
-    static Registry registry;
-    return registry;
+ModuleTable& TheModuleTable() {
+    static ModuleTable table;
+    return table;
 }
 
 WORD Word(const unsigned char* p) {
@@ -159,17 +136,17 @@ HINSTANCE HandleOf(std::size_t index) {
     return reinterpret_cast<HINSTANCE>(kFirstModuleHandle + index * kModuleHandleStep);
 }
 
-// The index of the module a handle stands for, with the registry locked; NULL handles are the
+// The index of the module a handle stands for, with the table locked; NULL handles are the
 // program's.
-std::optional<std::size_t> ModuleIndex(Registry& registry, HINSTANCE handle) {
+std::optional<std::size_t> ModuleIndex(ModuleTable& table, HINSTANCE handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
     if (value == 0 || value == kProgramHandle) {
         std::optional<std::size_t> only;
         int embedded = 0;
-        for (std::size_t i = 0; i < registry.modules.size(); ++i) {
-            if (registry.modules[i].isProgram)
+        for (std::size_t i = 0; i < table.modules.size(); ++i) {
+            if (table.modules[i].isProgram)
                 return i;
-            if (registry.modules[i].embedded) {
+            if (table.modules[i].embedded) {
                 ++embedded;
                 only = i;
             }
@@ -179,17 +156,9 @@ std::optional<std::size_t> ModuleIndex(Registry& registry, HINSTANCE handle) {
     if (value < kFirstModuleHandle || (value - kFirstModuleHandle) % kModuleHandleStep != 0)
         return std::nullopt;
     std::size_t index = (value - kFirstModuleHandle) / kModuleHandleStep;
-    if (index >= registry.modules.size())
+    if (index >= table.modules.size())
         return std::nullopt;
     return index;
-}
-
-HINSTANCE Add(Module module) {
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    module.entries = Parse(module.data, module.size);
-    registry.modules.push_back(std::move(module));
-    return HandleOf(registry.modules.size() - 1);
 }
 
 // HRSRC values: the module's index and the entry's index, both counted from 1.
@@ -197,13 +166,13 @@ HRSRC EncodeResource(std::size_t module, std::size_t entry) {
     return reinterpret_cast<HRSRC>(((module + 1) << 20) | (entry + 1));
 }
 
-const Entry* DecodeResource(Registry& registry, HRSRC resource, const Module** owner) {
+const Entry* DecodeResource(ModuleTable& table, HRSRC resource, const Module** owner) {
     auto value = reinterpret_cast<uintptr_t>(resource);
     std::size_t module = (value >> 20);
     std::size_t entry = value & 0xFFFFF;
-    if (module == 0 || entry == 0 || module > registry.modules.size())
+    if (module == 0 || entry == 0 || module > table.modules.size())
         return nullptr;
-    const Module& m = registry.modules[module - 1];
+    const Module& m = table.modules[module - 1];
     if (entry > m.entries.size())
         return nullptr;
     *owner = &m;
@@ -211,6 +180,14 @@ const Entry* DecodeResource(Registry& registry, HRSRC resource, const Module** o
 }
 
 }  // namespace
+
+HINSTANCE Add(Module module) {
+    ModuleTable& table = TheModuleTable();
+    std::lock_guard lock(table.mutex);
+    module.entries = Parse(module.data, module.size);
+    table.modules.push_back(std::move(module));
+    return HandleOf(table.modules.size() - 1);
+}
 
 std::optional<std::span<const char16_t>> StringInTable(HINSTANCE module, UINT id) {
     auto block = Find(module, RT_STRING, MAKEINTRESOURCE(id / 16 + 1));
@@ -247,20 +224,11 @@ HINSTANCE AddEmbedded(std::string_view name, const unsigned char* data, std::siz
     return Add(std::move(module));
 }
 
-HINSTANCE AddModule(std::string_view name, std::vector<unsigned char> bytes) {
-    Module module;
-    module.name = name;
-    module.owned = std::move(bytes);
-    module.data = module.owned.data();
-    module.size = module.owned.size();
-    return Add(std::move(module));
-}
-
 HINSTANCE ModuleNamed(std::string_view name) {
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    for (std::size_t i = 0; i < registry.modules.size(); ++i) {
-        if (registry.modules[i].name == name)
+    ModuleTable& table = TheModuleTable();
+    std::lock_guard lock(table.mutex);
+    for (std::size_t i = 0; i < table.modules.size(); ++i) {
+        if (table.modules[i].name == name)
             return HandleOf(i);
     }
     return nullptr;
@@ -268,14 +236,6 @@ HINSTANCE ModuleNamed(std::string_view name) {
 
 HINSTANCE ProgramModule() {
     return reinterpret_cast<HINSTANCE>(kProgramHandle);
-}
-
-bool IsModule(HINSTANCE module) {
-    if (reinterpret_cast<uintptr_t>(module) == kProgramHandle)
-        return true;
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    return module != nullptr && ModuleIndex(registry, module).has_value();
 }
 
 std::optional<std::span<const unsigned char>> Find(HINSTANCE module, LPCWSTR type, LPCWSTR name) {
@@ -295,9 +255,9 @@ std::optional<std::u16string> String(HINSTANCE module, UINT id) {
 
 std::optional<std::size_t> BytesAvailable(const void* p) {
     auto* byte = static_cast<const unsigned char*>(p);
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    for (const Module& module : registry.modules) {
+    ModuleTable& table = TheModuleTable();
+    std::lock_guard lock(table.mutex);
+    for (const Module& module : table.modules) {
         if (module.size == 0 || byte < module.data || byte >= module.data + module.size)
             continue;
         auto offset = static_cast<std::size_t>(byte - module.data);
@@ -333,9 +293,9 @@ extern "C" HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR l
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    std::optional<std::size_t> index = ModuleIndex(registry, hModule);
+    ModuleTable& table = TheModuleTable();
+    std::lock_guard lock(table.mutex);
+    std::optional<std::size_t> index = ModuleIndex(table, hModule);
     if (!index) {
         SetLastError(reinterpret_cast<uintptr_t>(hModule) == 0 ||
                              reinterpret_cast<uintptr_t>(hModule) == kProgramHandle
@@ -343,7 +303,7 @@ extern "C" HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR l
                          : ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    const Module* module = &registry.modules[*index];
+    const Module* module = &table.modules[*index];
     Id type = IdFrom(lpType);
     Id name = IdFrom(lpName);
     bool typeFound = false;
@@ -361,10 +321,10 @@ extern "C" HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR l
 
 extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
     using namespace resources;
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
+    ModuleTable& table = TheModuleTable();
+    std::lock_guard lock(table.mutex);
     const Module* module = nullptr;
-    const Entry* entry = DecodeResource(registry, hResInfo, &module);
+    const Entry* entry = DecodeResource(table, hResInfo, &module);
     if (entry == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -377,16 +337,12 @@ extern "C" LPVOID WINAPI LockResource(HGLOBAL hResData) {
     return hResData;
 }
 
-extern "C" BOOL WINAPI FreeResource(HGLOBAL hResData) {
-    return FALSE;
-}
-
 extern "C" DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {
     using namespace resources;
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
+    ModuleTable& table = TheModuleTable();
+    std::lock_guard lock(table.mutex);
     const Module* module = nullptr;
-    const Entry* entry = DecodeResource(registry, hResInfo, &module);
+    const Entry* entry = DecodeResource(table, hResInfo, &module);
     if (entry == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;

@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace resources {
 
@@ -18,16 +17,12 @@ namespace resources {
 // that GetModuleHandleW(NULL) gives (otherwise the one embedded .res, when there is only one).
 HINSTANCE AddEmbedded(std::string_view name, const unsigned char* data, std::size_t size,
                       bool isProgram);
-// Makes a module of bytes kept by the module itself (a test's own .res, for instance).
-HINSTANCE AddModule(std::string_view name, std::vector<unsigned char> bytes);
 
 // The module of an embedded .res by its name (the .rc file's name without its extension), or
 // NULL when there is none.
 HINSTANCE ModuleNamed(std::string_view name);
 // The process's own module: what GetModuleHandleW(NULL) gives and a NULL module stands for.
 HINSTANCE ProgramModule();
-// Whether a module handle is one of ours.
-bool IsModule(HINSTANCE module);
 
 // The bytes of a resource; `type` and `name` as FindResourceW takes them (MAKEINTRESOURCE
 // numbers, names, or "#123").

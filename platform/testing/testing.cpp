@@ -1,8 +1,14 @@
-// The test-only resets and hooks, over the state that the device and platform modules keep.
+// The test-only resets, hooks and helpers, over the state that the device and platform modules
+// keep.
 #include "platform/testing/testing.h"
+
+#include <deque>
+#include <memory>
+#include <optional>
 
 #include "device/device_folder_state.h"
 #include "device/registry_store_state.h"
+#include "platform/kernel32/module_table.h"
 #include "platform/kernel32/mutex_table.h"
 #include "platform/phone/peer.h"
 #include "platform/shell32/launch.h"
@@ -47,8 +53,7 @@ void ResetForTesting() {
     sys.topLevels.clear();
     sys.foreground = nullptr;
     sys.focus = nullptr;
-    sys.popupMenu = nullptr;
-    sys.expandedSpinner = nullptr;
+    sys.keyCapture = nullptr;
     sys.queue.clear();
     sys.quitPosted = false;
     sys.quitCode = 0;
@@ -66,7 +71,39 @@ void ResetForTesting() {
     SetInputExhaustedHandler(nullptr);
 }
 
+bool Press(const Key& key) {
+    bool taken = Post(key);
+    wm::ProcessPendingMessages();
+    return taken;
+}
+
+InputSource FromList(std::vector<Key> keys) {
+    auto pending = std::make_shared<std::deque<Key>>(keys.begin(), keys.end());
+    return [pending]() -> std::optional<Key> {
+        if (pending->empty())
+            return std::nullopt;
+        Key next = pending->front();
+        pending->pop_front();
+        return next;
+    };
+}
+
 }  // namespace keys
+
+namespace resources {
+
+HINSTANCE AddModule(std::string_view name, std::vector<unsigned char> bytes) {
+    // Modules live as long as the process: so do their bytes.
+    static std::deque<std::vector<unsigned char>> kept;
+    std::vector<unsigned char>& data = kept.emplace_back(std::move(bytes));
+    Module module;
+    module.name = name;
+    module.data = data.data();
+    module.size = data.size();
+    return Add(std::move(module));
+}
+
+}  // namespace resources
 
 namespace platform {
 

@@ -1,8 +1,15 @@
 // For tests only: the resets and hooks that put the device and the platform back as a new
-// process finds them. Built into tavonne_platform_testing, never into the program.
+// process finds them, and helpers that press keys and add resource modules. Built into
+// tavonne_platform_testing, never into the program.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
+#include <string_view>
+#include <vector>
+
+#include "platform/user32/keys.h"
 
 namespace device {
 
@@ -37,7 +44,20 @@ namespace keys {
 // Removes the input source and the exhausted handler.
 void ResetForTesting();
 
+// Post, then handles every queued message: for a test outside a message loop.
+bool Press(const Key& key);
+// A source that gives these keys in order, then nothing.
+InputSource FromList(std::vector<Key> keys);
+
 }  // namespace keys
+
+namespace resources {
+
+// Makes a module of a test's own compiled resources; the bytes are kept for the life of the
+// process.
+HINSTANCE AddModule(std::string_view name, std::vector<unsigned char> bytes);
+
+}  // namespace resources
 
 namespace platform {
 

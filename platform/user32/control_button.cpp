@@ -8,9 +8,6 @@ namespace classes {
 
 LRESULT CALLBACK ButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE:
-            wm::Lookup(window)->state = wm::ButtonState{};
-            return 0;
         case WM_GETDLGCODE: {
             const wm::Window* self = wm::Find(window);
             bool isDefault = (self->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;

@@ -11,8 +11,14 @@ namespace {
 
 constexpr std::size_t kMaximumLimit = 0x7FFFFFFE;
 
-wm::EditState& StateOf(HWND window) {
-    return *wm::MutableStateOf<wm::EditState>(window);
+// What an edit field keeps beside its text.
+struct Edit {
+    std::size_t caret = 0;  // characters before the caret
+    std::size_t limit = 30000;
+};
+
+Edit& DataOf(HWND window) {
+    return *wm::MutableStateOf<Edit>(window);
 }
 
 bool IsHighSurrogate(char16_t c) {
@@ -43,7 +49,7 @@ void Changed(HWND window) {
 
 void InsertAtCaret(HWND window, std::u16string_view text) {
     wm::Window* self = wm::Lookup(window);
-    wm::EditState& edit = StateOf(window);
+    Edit& edit = DataOf(window);
     std::size_t room = edit.limit > self->text.size() ? edit.limit - self->text.size() : 0;
     std::u16string_view accepted = text.substr(0, room);
     if (SplitsPair(text, accepted.size()))
@@ -58,7 +64,7 @@ void InsertAtCaret(HWND window, std::u16string_view text) {
 
 void TypeCharacter(HWND window, char16_t c) {
     wm::Window* self = wm::Lookup(window);
-    wm::EditState& edit = StateOf(window);
+    Edit& edit = DataOf(window);
     if (c == VK_BACK) {
         if (edit.caret == 0)
             return;
@@ -80,108 +86,127 @@ void TypeCharacter(HWND window, char16_t c) {
     InsertAtCaret(window, std::u16string_view(&c, 1));
 }
 
+LRESULT SetText(HWND window, LPARAM text) {
+    DefWindowProcW(window, WM_SETTEXT, 0, text);
+    // New text puts the caret at its end, ready for the Back key or more typing.
+    DataOf(window).caret = wm::Find(window)->text.size();
+    wm::NotifyParent(window, EN_CHANGE);
+    return TRUE;
+}
+
+// Left and right move the caret a character, Home and End to the ends; Delete takes the
+// character after it.
+LRESULT KeyDown(HWND window, WPARAM key) {
+    wm::Window* self = wm::Lookup(window);
+    Edit& edit = DataOf(window);
+    switch (key) {
+        case VK_LEFT:
+            if (edit.caret > 0)
+                edit.caret -= UnitsBefore(self->text, edit.caret);
+            break;
+        case VK_RIGHT:
+            if (edit.caret < self->text.size())
+                edit.caret += UnitsAfter(self->text, edit.caret);
+            break;
+        case VK_HOME:
+            edit.caret = 0;
+            break;
+        case VK_END:
+            edit.caret = self->text.size();
+            break;
+        case VK_DELETE:
+            if (!(self->style & ES_READONLY) && edit.caret < self->text.size()) {
+                self->text.erase(edit.caret, UnitsAfter(self->text, edit.caret));
+                Changed(window);
+            }
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+// The field takes typed characters, and the arrows that move its caret.
+LRESULT DialogCode(const MSG* key) {
+    LRESULT code = DLGC_WANTCHARS | DLGC_HASSETSEL;
+    if (key != nullptr && key->message == WM_KEYDOWN &&
+        (key->wParam == VK_LEFT || key->wParam == VK_RIGHT || key->wParam == VK_HOME ||
+         key->wParam == VK_END))
+        code |= DLGC_WANTARROWS;
+    return code;
+}
+
+// There is no selection: start and end are both the caret.
+LRESULT GetSelection(HWND window, DWORD* start, DWORD* end) {
+    auto caret = static_cast<DWORD>(DataOf(window).caret);
+    if (start != nullptr)
+        *start = caret;
+    if (end != nullptr)
+        *end = caret;
+    return MAKELRESULT(caret, caret);
+}
+
+// There is no selection: the caret goes to the end of the range; -1 as the start leaves it where
+// it is.
+LRESULT SetSelection(HWND window, int start, LONG_PTR end) {
+    if (start == -1)
+        return 0;
+    const std::u16string& text = wm::Find(window)->text;
+    std::size_t caret = end < 0 ? text.size() : std::min<std::size_t>(end, text.size());
+    DataOf(window).caret = SplitsPair(text, caret) ? caret + 1 : caret;
+    return 0;
+}
+
+LRESULT SetReadOnly(HWND window, bool readOnly) {
+    wm::Window* self = wm::Lookup(window);
+    if (readOnly)
+        self->style |= ES_READONLY;
+    else
+        self->style &= ~static_cast<DWORD>(ES_READONLY);
+    return TRUE;
+}
+
 }  // namespace
 
 namespace classes {
 
 LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE: {
-            wm::Window* self = wm::Lookup(window);
-            self->state = wm::EditState{self->text.size()};
+        case WM_CREATE:
+            wm::Lookup(window)->state = Edit{wm::Find(window)->text.size()};
             return 0;
-        }
-        case WM_SETTEXT: {
-            DefWindowProcW(window, message, wParam, lParam);
-            // New text puts the caret at its end, ready for the Back key or more typing.
-            StateOf(window).caret = wm::Find(window)->text.size();
-            wm::NotifyParent(window, EN_CHANGE);
-            return TRUE;
-        }
+        case WM_SETTEXT:
+            return SetText(window, lParam);
         case WM_CHAR:
             if (!(wm::Find(window)->style & ES_READONLY))
                 TypeCharacter(window, static_cast<char16_t>(wParam));
             return 0;
-        case WM_KEYDOWN: {
-            wm::Window* self = wm::Lookup(window);
-            wm::EditState& edit = StateOf(window);
-            switch (wParam) {
-                case VK_LEFT:
-                    if (edit.caret > 0)
-                        edit.caret -= UnitsBefore(self->text, edit.caret);
-                    break;
-                case VK_RIGHT:
-                    if (edit.caret < self->text.size())
-                        edit.caret += UnitsAfter(self->text, edit.caret);
-                    break;
-                case VK_HOME:
-                    edit.caret = 0;
-                    break;
-                case VK_END:
-                    edit.caret = self->text.size();
-                    break;
-                case VK_DELETE:
-                    if (!(self->style & ES_READONLY) && edit.caret < self->text.size()) {
-                        self->text.erase(edit.caret, UnitsAfter(self->text, edit.caret));
-                        Changed(window);
-                    }
-                    break;
-                default:
-                    break;
-            }
-            return 0;
-        }
-        case WM_GETDLGCODE: {
-            LRESULT code = DLGC_WANTCHARS | DLGC_HASSETSEL;
-            const auto* key = reinterpret_cast<const MSG*>(lParam);
-            if (key != nullptr && key->message == WM_KEYDOWN &&
-                (key->wParam == VK_LEFT || key->wParam == VK_RIGHT || key->wParam == VK_HOME ||
-                 key->wParam == VK_END))
-                code |= DLGC_WANTARROWS;
-            return code;
-        }
+        case WM_KEYDOWN:
+            return KeyDown(window, wParam);
+        case WM_GETDLGCODE:
+            return DialogCode(reinterpret_cast<const MSG*>(lParam));
         case WM_SETFOCUS:
             wm::NotifyParent(window, EN_SETFOCUS);
             return 0;
         case WM_KILLFOCUS:
             wm::NotifyParent(window, EN_KILLFOCUS);
             return 0;
-        case EM_GETSEL: {
-            auto caret = static_cast<DWORD>(StateOf(window).caret);
-            if (wParam != 0)
-                *reinterpret_cast<DWORD*>(wParam) = caret;
-            if (lParam != 0)
-                *reinterpret_cast<DWORD*>(lParam) = caret;
-            return MAKELRESULT(caret, caret);
-        }
-        case EM_SETSEL: {
-            // There is no selection: the caret goes to the end of the range; -1 as the start
-            // leaves it where it is.
-            if (static_cast<int>(wParam) == -1)
-                return 0;
-            const std::u16string& text = wm::Find(window)->text;
-            auto end = static_cast<LONG_PTR>(lParam);
-            std::size_t caret = end < 0 ? text.size() : std::min<std::size_t>(end, text.size());
-            StateOf(window).caret = SplitsPair(text, caret) ? caret + 1 : caret;
-            return 0;
-        }
+        case EM_GETSEL:
+            return GetSelection(window, reinterpret_cast<DWORD*>(wParam),
+                                reinterpret_cast<DWORD*>(lParam));
+        case EM_SETSEL:
+            return SetSelection(window, static_cast<int>(wParam), static_cast<LONG_PTR>(lParam));
         case EM_REPLACESEL:
             if (lParam != 0)
                 InsertAtCaret(window, reinterpret_cast<LPCWSTR>(lParam));
             return 0;
         case EM_LIMITTEXT:
-            StateOf(window).limit = wParam == 0 ? kMaximumLimit : static_cast<std::size_t>(wParam);
+            DataOf(window).limit = wParam == 0 ? kMaximumLimit : static_cast<std::size_t>(wParam);
             return 0;
         case EM_GETLIMITTEXT:
-            return static_cast<LRESULT>(StateOf(window).limit);
-        case EM_SETREADONLY: {
-            wm::Window* self = wm::Lookup(window);
-            if (wParam)
-                self->style |= ES_READONLY;
-            else
-                self->style &= ~static_cast<DWORD>(ES_READONLY);
-            return TRUE;
-        }
+            return static_cast<LRESULT>(DataOf(window).limit);
+        case EM_SETREADONLY:
+            return SetReadOnly(window, wParam != 0);
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -1,9 +1,10 @@
-// The list box, unsorted or sorted, with its current entry; arrow and action keys meant for the
-// up-down control that took it as its buddy are handed to that control.
+// The list box, unsorted or sorted, with its current entry and a value kept with each entry.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/text.h"
 #include "platform/user32/window_classes.h"
@@ -11,49 +12,160 @@
 
 namespace {
 
-wm::ListBoxState& StateOf(HWND window) {
-    return *wm::MutableStateOf<wm::ListBoxState>(window);
+// A list box's entries, their texts one after the other in one buffer: a list of many thousand
+// tones is a few allocations, not one per entry.
+class TextList {
+  public:
+    std::size_t size() const { return starts_.size(); }
+    std::u16string_view operator[](std::size_t i) const {
+        const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : text_.size();
+        return std::u16string_view(text_).substr(starts_[i], end - starts_[i]);
+    }
+    void Insert(std::size_t i, std::u16string_view entry) {
+        const std::size_t at = i < starts_.size() ? starts_[i] : text_.size();
+        text_.insert(at, entry);
+        starts_.insert(starts_.begin() + static_cast<std::ptrdiff_t>(i), at);
+        for (std::size_t k = i + 1; k < starts_.size(); ++k)
+            starts_[k] += entry.size();
+    }
+    void Erase(std::size_t i) {
+        const std::size_t length = (*this)[i].size();
+        text_.erase(starts_[i], length);
+        starts_.erase(starts_.begin() + static_cast<std::ptrdiff_t>(i));
+        for (std::size_t k = i; k < starts_.size(); ++k)
+            starts_[k] -= length;
+    }
+    void Clear() {
+        text_.clear();
+        starts_.clear();
+    }
+
+  private:
+    std::u16string text_;
+    std::vector<std::size_t> starts_;
+};
+
+// What a list box keeps.
+struct ListBox {
+    TextList items;
+    std::vector<LPARAM> itemData;
+    int current = LB_ERR;  // the current entry, LB_ERR when there is none
+
+    int Count() const { return static_cast<int>(items.size()); }
+    bool Has(int index) const { return index >= 0 && index < Count(); }
+};
+
+ListBox& DataOf(HWND window) {
+    return *wm::MutableStateOf<ListBox>(window);
 }
 
-bool Notifies(HWND window) {
-    return (wm::Find(window)->style & LBS_NOTIFY) != 0;
+std::u16string_view TextOf(LPCWSTR text) {
+    return text == nullptr ? std::u16string_view() : std::u16string_view(text);
 }
 
 LRESULT Insert(HWND window, int index, LPCWSTR text) {
-    wm::ListBoxState& list = StateOf(window);
-    const std::u16string_view entry = text == nullptr ? std::u16string_view() : text;
-    auto count = static_cast<int>(list.items.size());
+    ListBox& list = DataOf(window);
     if (index == -1)
-        index = count;
-    if (index < 0 || index > count)
+        index = list.Count();
+    if (index < 0 || index > list.Count())
         return LB_ERR;
-    list.items.Insert(index, entry);
+    list.items.Insert(index, TextOf(text));
     list.itemData.insert(list.itemData.begin() + index, 0);
     if (list.current >= index)
         ++list.current;
     return index;
 }
 
-int SortedPosition(const wm::ListBoxState& list, LPCWSTR text) {
-    std::u16string key = text::Fold(text == nullptr ? u"" : text);
-    const auto count = static_cast<int>(list.items.size());
+// LBS_SORT keeps the entries in order, compared without regard to case; an entry goes after
+// those equal to it.
+LRESULT AddString(HWND window, LPCWSTR text) {
+    if (!(wm::Find(window)->style & LBS_SORT))
+        return Insert(window, -1, text);
+    const ListBox& list = DataOf(window);
+    const std::u16string key = text::Fold(TextOf(text));
     int index = 0;
-    while (index < count && text::Fold(list.items[index]) <= key)
+    while (index < list.Count() && text::Fold(list.items[index]) <= key)
         ++index;
-    return index;
+    return Insert(window, index, text);
 }
 
-bool IsSpinnerKey(HWND spinner, WPARAM key) {
-    const wm::Window* upDown = wm::Find(spinner);
-    if (upDown == nullptr)
-        return false;
-    bool horizontal = (upDown->style & UDS_HORZ) != 0;
-    bool arrows = (upDown->style & UDS_ARROWKEYS) != 0;
-    if (arrows && horizontal && (key == VK_LEFT || key == VK_RIGHT))
-        return true;
-    if (arrows && !horizontal && (key == VK_UP || key == VK_DOWN))
-        return true;
-    return key == VK_RETURN && (upDown->style & UDS_EXPANDABLE);
+LRESULT DeleteString(HWND window, int index) {
+    ListBox& list = DataOf(window);
+    if (!list.Has(index))
+        return LB_ERR;
+    list.items.Erase(index);
+    list.itemData.erase(list.itemData.begin() + index);
+    if (list.current == index)
+        list.current = LB_ERR;
+    else if (list.current > index)
+        --list.current;
+    return list.Count();
+}
+
+LRESULT ResetContent(HWND window) {
+    ListBox& list = DataOf(window);
+    list.items.Clear();
+    list.itemData.clear();
+    list.current = LB_ERR;
+    return 0;
+}
+
+// -1 clears the current entry and, as on Win32, still answers LB_ERR; so does an index out of
+// range, which clears it too.
+LRESULT SetCurrent(HWND window, int index) {
+    ListBox& list = DataOf(window);
+    list.current = list.Has(index) ? index : LB_ERR;
+    return list.current;
+}
+
+LRESULT GetTextLength(HWND window, int index) {
+    const ListBox& list = DataOf(window);
+    return list.Has(index) ? static_cast<LRESULT>(list.items[index].size()) : LB_ERR;
+}
+
+// LB_GETTEXT has no buffer size: the caller sizes it with LB_GETTEXTLEN + 1.
+LRESULT GetText(HWND window, int index, LPWSTR buffer) {
+    const ListBox& list = DataOf(window);
+    if (!list.Has(index) || buffer == nullptr)
+        return LB_ERR;
+    const std::u16string_view entry = list.items[index];
+    wm::CopyText(entry, buffer, entry.size() + 1);
+    return static_cast<LRESULT>(entry.size());
+}
+
+LRESULT GetItemData(HWND window, int index) {
+    const ListBox& list = DataOf(window);
+    return list.Has(index) ? list.itemData[index] : LB_ERR;
+}
+
+LRESULT SetItemData(HWND window, int index, LPARAM value) {
+    ListBox& list = DataOf(window);
+    if (!list.Has(index))
+        return LB_ERR;
+    list.itemData[index] = value;
+    return 0;
+}
+
+// The search starts after `start` and wraps round to it; case is ignored.
+LRESULT FindExact(HWND window, int start, LPCWSTR wanted) {
+    const ListBox& list = DataOf(window);
+    const int count = list.Count();
+    if (wanted == nullptr || count == 0)
+        return LB_ERR;
+    if (start < -1 || start >= count)
+        start = -1;
+    for (int n = 1; n <= count; ++n) {
+        int index = (start + n) % count;
+        if (text::EqualNoCase(list.items[index], wanted))
+            return index;
+    }
+    return LB_ERR;
+}
+
+LRESULT NotifyFocus(HWND window, WORD code) {
+    if (wm::Find(window)->style & LBS_NOTIFY)
+        wm::NotifyParent(window, code);
+    return 0;
 }
 
 }  // namespace
@@ -61,120 +173,43 @@ bool IsSpinnerKey(HWND spinner, WPARAM key) {
 namespace classes {
 
 LRESULT CALLBACK ListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto index = static_cast<int>(wParam);
     switch (message) {
         case WM_CREATE:
-            wm::Lookup(window)->state = wm::ListBoxState{};
+            wm::Lookup(window)->state = ListBox{};
             return 0;
-        case LB_ADDSTRING: {
-            auto text = reinterpret_cast<LPCWSTR>(lParam);
-            bool sorted = (wm::Find(window)->style & LBS_SORT) != 0;
-            return Insert(window, sorted ? SortedPosition(StateOf(window), text) : -1, text);
-        }
+        case LB_ADDSTRING:
+            return AddString(window, reinterpret_cast<LPCWSTR>(lParam));
         case LB_INSERTSTRING:
-            return Insert(window, static_cast<int>(wParam), reinterpret_cast<LPCWSTR>(lParam));
-        case LB_DELETESTRING: {
-            wm::ListBoxState& list = StateOf(window);
-            auto index = static_cast<int>(wParam);
-            if (index < 0 || index >= static_cast<int>(list.items.size()))
-                return LB_ERR;
-            list.items.Erase(index);
-            list.itemData.erase(list.itemData.begin() + index);
-            if (list.current == index)
-                list.current = LB_ERR;
-            else if (list.current > index)
-                --list.current;
-            return static_cast<LRESULT>(list.items.size());
-        }
-        case LB_RESETCONTENT: {
-            wm::ListBoxState& list = StateOf(window);
-            list.items.Clear();
-            list.itemData.clear();
-            list.current = LB_ERR;
-            return 0;
-        }
-        case LB_SETCURSEL: {
-            // -1 clears the current entry and, as on Win32, still answers LB_ERR; so does an
-            // index out of range, which clears it too.
-            wm::ListBoxState& list = StateOf(window);
-            auto index = static_cast<int>(wParam);
-            if (index < 0 || index >= static_cast<int>(list.items.size())) {
-                list.current = LB_ERR;
-                return LB_ERR;
-            }
-            list.current = index;
-            return index;
-        }
+            return Insert(window, index, reinterpret_cast<LPCWSTR>(lParam));
+        case LB_DELETESTRING:
+            return DeleteString(window, index);
+        case LB_RESETCONTENT:
+            return ResetContent(window);
+        case LB_SETCURSEL:
+            return SetCurrent(window, index);
         case LB_GETCURSEL:
-            return StateOf(window).current;
+            return DataOf(window).current;
         case LB_GETCOUNT:
-            return static_cast<LRESULT>(StateOf(window).items.size());
+            return DataOf(window).Count();
+        case LB_GETTEXTLEN:
+            return GetTextLength(window, index);
         case LB_GETTEXT:
-        case LB_GETTEXTLEN: {
-            wm::ListBoxState& list = StateOf(window);
-            auto index = static_cast<int>(wParam);
-            if (index < 0 || index >= static_cast<int>(list.items.size()))
-                return LB_ERR;
-            const std::u16string_view entry = list.items[index];
-            if (message == LB_GETTEXT) {
-                // LB_GETTEXT has no buffer size: the caller sizes it with LB_GETTEXTLEN + 1.
-                auto* buffer = reinterpret_cast<LPWSTR>(lParam);
-                if (buffer == nullptr)
-                    return LB_ERR;
-                wm::CopyText(entry, buffer, entry.size() + 1);
-            }
-            return static_cast<LRESULT>(entry.size());
-        }
+            return GetText(window, index, reinterpret_cast<LPWSTR>(lParam));
         case LB_GETITEMDATA:
-        case LB_SETITEMDATA: {
-            wm::ListBoxState& list = StateOf(window);
-            auto index = static_cast<int>(wParam);
-            if (index < 0 || index >= static_cast<int>(list.items.size()))
-                return LB_ERR;
-            if (message == LB_GETITEMDATA)
-                return list.itemData[index];
-            list.itemData[index] = lParam;
-            return 0;
-        }
-        case LB_FINDSTRINGEXACT: {
-            wm::ListBoxState& list = StateOf(window);
-            auto* wanted = reinterpret_cast<LPCWSTR>(lParam);
-            auto count = static_cast<int>(list.items.size());
-            auto start = static_cast<int>(wParam);
-            if (wanted == nullptr || count == 0)
-                return LB_ERR;
-            if (start < -1 || start >= count)
-                start = -1;
-            // The search starts after `start` and wraps round to it.
-            for (int n = 1; n <= count; ++n) {
-                int index = (start + n) % count;
-                if (text::EqualNoCase(list.items[index], wanted))
-                    return index;
-            }
-            return LB_ERR;
-        }
+            return GetItemData(window, index);
+        case LB_SETITEMDATA:
+            return SetItemData(window, index, lParam);
+        case LB_FINDSTRINGEXACT:
+            return FindExact(window, index, reinterpret_cast<LPCWSTR>(lParam));
         case LB_GETTOPINDEX:
-            return std::max(StateOf(window).current, 0);
+            return std::max(DataOf(window).current, 0);
         case WM_SETFOCUS:
-            if (Notifies(window))
-                wm::NotifyParent(window, LBN_SETFOCUS);
-            return 0;
+            return NotifyFocus(window, LBN_SETFOCUS);
         case WM_KILLFOCUS:
-            if (Notifies(window))
-                wm::NotifyParent(window, LBN_KILLFOCUS);
-            return 0;
-        case WM_GETDLGCODE: {
-            const auto* key = reinterpret_cast<const MSG*>(lParam);
-            HWND spinner = StateOf(window).spinner;
-            if (key == nullptr || key->message != WM_KEYDOWN || !IsSpinnerKey(spinner, key->wParam))
-                return DLGC_WANTCHARS;
-            return key->wParam == VK_RETURN ? DLGC_WANTALLKEYS : DLGC_WANTARROWS;
-        }
-        case WM_KEYDOWN: {
-            HWND spinner = StateOf(window).spinner;
-            if (IsSpinnerKey(spinner, wParam))
-                return SendMessageW(spinner, WM_KEYDOWN, wParam, lParam);
-            return 0;
-        }
+            return NotifyFocus(window, LBN_KILLFOCUS);
+        case WM_GETDLGCODE:
+            return DLGC_WANTCHARS;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }

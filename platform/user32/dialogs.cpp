@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <optional>
 
 #include "platform/user32/dialog_template.h"
 #include "platform/kernel32/resources.h"
@@ -43,7 +44,7 @@ void RestoreFocus(HWND dialog, bool justActivated) {
 
 // Creates the dialog and its controls, sends WM_INITDIALOG, sets the focus and shows it.
 HWND CreateFromTemplate(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, HWND owner,
-                        DLGPROC procedure, LPARAM initParam, bool modal) {
+                        DLGPROC procedure, LPARAM initParam) {
     if (dialogTemplate == nullptr || (owner != nullptr && !IsWindow(owner))) {
         SetLastError(owner != nullptr ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -70,8 +71,6 @@ HWND CreateFromTemplate(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, HWND
         return nullptr;
     wm::DialogState state;
     state.proc = procedure;
-    state.initParam = initParam;
-    state.modal = modal;
     state.hasFont = parsed->hasFont;
     state.fontSize = parsed->pointSize;
     state.fontName = parsed->typeface;
@@ -152,7 +151,7 @@ extern "C" INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance,
                                                   LPCDLGTEMPLATEW hDialogTemplate, HWND hWndParent,
                                                   DLGPROC lpDialogFunc, LPARAM dwInitParam) {
     HWND dialog =
-        CreateFromTemplate(hInstance, hDialogTemplate, hWndParent, lpDialogFunc, dwInitParam, true);
+        CreateFromTemplate(hInstance, hDialogTemplate, hWndParent, lpDialogFunc, dwInitParam);
     if (dialog == nullptr)
         return -1;
     // A modal dialog disables its owner until it ends; a dialog without owner disables nothing.
@@ -179,7 +178,7 @@ extern "C" INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplat
 extern "C" HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate,
                                                   HWND hWndParent, DLGPROC lpDialogFunc,
                                                   LPARAM dwInitParam) {
-    return CreateFromTemplate(hInstance, lpTemplate, hWndParent, lpDialogFunc, dwInitParam, false);
+    return CreateFromTemplate(hInstance, lpTemplate, hWndParent, lpDialogFunc, dwInitParam);
 }
 
 extern "C" BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
@@ -196,29 +195,39 @@ extern "C" BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
     return TRUE;
 }
 
-extern "C" LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    const auto* state = wm::StateOf<wm::DialogState>(hDlg);
-    if (state != nullptr && state->proc != nullptr) {
-        INT_PTR handled = state->proc(hDlg, Msg, wParam, lParam);
-        if (handled) {
-            switch (Msg) {
-                // These return the procedure's own value; the others the DWLP_MSGRESULT.
-                case WM_INITDIALOG:
-                case WM_CTLCOLORMSGBOX:
-                case WM_CTLCOLOREDIT:
-                case WM_CTLCOLORLISTBOX:
-                case WM_CTLCOLORBTN:
-                case WM_CTLCOLORDLG:
-                case WM_CTLCOLORSCROLLBAR:
-                case WM_CTLCOLORSTATIC:
-                    return handled;
-                default: {
-                    const auto* now = wm::StateOf<wm::DialogState>(hDlg);
-                    return now == nullptr ? 0 : now->msgResult;
-                }
-            }
+namespace {
+
+// What the dialog procedure answers, when it handled the message: its own value for the messages
+// that return one, otherwise its DWLP_MSGRESULT.
+std::optional<LRESULT> AskDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto* state = wm::StateOf<wm::DialogState>(dialog);
+    if (state == nullptr || state->proc == nullptr)
+        return std::nullopt;
+    INT_PTR handled = state->proc(dialog, message, wParam, lParam);
+    if (!handled)
+        return std::nullopt;
+    switch (message) {
+        case WM_INITDIALOG:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+            return handled;
+        default: {
+            const auto* now = wm::StateOf<wm::DialogState>(dialog);
+            return now == nullptr ? 0 : now->msgResult;
         }
     }
+}
+
+}  // namespace
+
+extern "C" LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (std::optional<LRESULT> answer = AskDialogProcedure(hDlg, Msg, wParam, lParam))
+        return *answer;
     switch (Msg) {
         case WM_INITDIALOG:
             return FALSE;

@@ -4,9 +4,8 @@
 
 #include <aygshell.h>
 
-#include <deque>
-#include <memory>
-
+#include "platform/aygshell/menu_bar.h"
+#include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"
 
 namespace keys {
@@ -39,11 +38,8 @@ bool PostToMenuBar(HWND foreground, UINT virtualKey) {
     if (menuBar == nullptr || !IsWindowVisible(menuBar))
         return false;
     bool taken = virtualKey == VK_TSOFT1 || virtualKey == VK_TSOFT2;
-    if (virtualKey == VK_TBACK) {
-        const auto* bar = wm::StateOf<wm::MenuBarState>(menuBar);
-        auto found = bar->overrides.find(VK_TBACK);
-        taken = found != bar->overrides.end() && found->second != 0;
-    }
+    if (virtualKey == VK_TBACK)
+        taken = menubar::Overrides(menuBar, VK_TBACK);
     if (!taken)
         return false;
     PostMessageW(menuBar, WM_HOTKEY, virtualKey, MAKELPARAM(0, virtualKey));
@@ -85,12 +81,10 @@ UINT VirtualKey(const Key& key) {
 
 bool Post(const Key& key) {
     HWND foreground = wm::Foreground();
-    if (foreground != nullptr && wm::StateOf<wm::MessageBoxState>(foreground) != nullptr)
+    if (wm::HasClass(foreground, classes::kMessageBox))
         return PostTo(foreground, key);
-    if (HWND menuBar = wm::OpenPopupMenu())
-        return PostTo(menuBar, key);
-    if (HWND spinner = wm::ExpandedSpinner())
-        return PostTo(spinner, key);
+    if (HWND captured = wm::KeyCapture())
+        return PostTo(captured, key);
     if (foreground == nullptr)
         return false;
     if (key.kind != KeyKind::Character && PostToMenuBar(foreground, VirtualKey(key)))
@@ -99,25 +93,8 @@ bool Post(const Key& key) {
     return PostTo(focus != nullptr ? focus : foreground, key);
 }
 
-bool Press(const Key& key) {
-    bool taken = Post(key);
-    wm::ProcessPendingMessages();
-    return taken;
-}
-
 void SetInputSource(InputSource source) {
     TheInput().source = std::move(source);
-}
-
-InputSource FromList(std::vector<Key> keys) {
-    auto pending = std::make_shared<std::deque<Key>>(keys.begin(), keys.end());
-    return [pending]() -> std::optional<Key> {
-        if (pending->empty())
-            return std::nullopt;
-        Key next = pending->front();
-        pending->pop_front();
-        return next;
-    };
 }
 
 void SetInputExhaustedHandler(InputExhausted handler) {

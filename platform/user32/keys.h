@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <optional>
-#include <vector>
 
 namespace keys {
 
@@ -52,11 +51,12 @@ inline constexpr UINT kVirtualKey0 = 0x30;
 // VK_0..VK_9, VK_TSTAR, VK_TPOUND; 0 for a typed character, which arrives as WM_CHAR alone.
 UINT VirtualKey(const Key& key);
 
-// Feeds a key to the topmost open thing, in this order: a message box; an open pop-up menu;
-// an open expanded list; the foreground window's menu bar for the soft keys (and for the Back
-// key when the screen has taken it with SHCMBM_OVERRIDEKEY), as WM_HOTKEY; otherwise the focused
-// control of the foreground window (or the window itself) as WM_KEYDOWN/WM_KEYUP, or WM_CHAR
-// for a typed character. Posts the messages and returns; false when no window could take it.
+// Feeds a key to the topmost open thing, in this order: a message box; the window that captured
+// the keys (an open pop-up menu or expanded list); the foreground window's menu bar for the soft
+// keys (and for the Back key when the screen has taken it with SHCMBM_OVERRIDEKEY), as
+// WM_HOTKEY; otherwise the focused control of the foreground window (or the window itself) as
+// WM_KEYDOWN/WM_KEYUP, or WM_CHAR for a typed character. Posts the messages and returns; false when
+// no window could take it.
 //
 // The Back key: a screen that took it (SHCMBM_OVERRIDEKEY with SHMBOF_NODEFAULT | SHMBOF_NOTIFY)
 // gets WM_HOTKEY, VK_TBACK in the high word of lParam, once with the modifiers 0 and once with
@@ -64,15 +64,11 @@ UINT VirtualKey(const Key& key);
 // VK_ESCAPE in a dialog it sends WM_COMMAND(IDCANCEL, notification 0) to the screen and does
 // nothing else; a procedure that ignores IDCANCEL keeps its screen open.
 bool Post(const Key& key);
-// Post, then handles every queued message: for a front end or a test outside a message loop.
-bool Press(const Key& key);
 
 // When a message loop has nothing queued, GetMessageW asks the input source for the next key
 // and posts it. Message loops block, so this is how tests and front ends drive modal screens.
 using InputSource = std::function<std::optional<Key>()>;
 void SetInputSource(InputSource source);
-// A source that gives these keys in order, then nothing.
-InputSource FromList(std::vector<Key> keys);
 
 // Called when a message loop needs input and the source has none left (or none is installed).
 // A front end may report and exit there; a test may record a failure. If the handler returns,

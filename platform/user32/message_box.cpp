@@ -6,26 +6,48 @@
 #include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"
 
+namespace {
+
+// What a message box keeps.
+struct Box {
+    classes::MessageBoxContent content;
+    bool ended = false;
+    int result = 0;
+};
+
+LRESULT Create(HWND window, const CREATESTRUCTW& create) {
+    wm::Lookup(window)->state = std::move(*static_cast<Box*>(create.lpCreateParams));
+    return 0;
+}
+
+// The left soft key or the action key is its one button.
+LRESULT KeyDown(HWND window, WPARAM key) {
+    if (key == VK_TSOFT1 || key == VK_RETURN) {
+        auto* box = wm::MutableStateOf<Box>(window);
+        box->ended = true;
+        box->result = IDOK;
+    }
+    return 0;
+}
+
+}  // namespace
+
 namespace classes {
 
 LRESULT CALLBACK MessageBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE: {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            wm::Lookup(window)->state =
-                std::move(*static_cast<wm::MessageBoxState*>(create->lpCreateParams));
-            return 0;
-        }
+        case WM_CREATE:
+            return Create(window, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
         case WM_KEYDOWN:
-            if (wParam == VK_TSOFT1 || wParam == VK_RETURN) {
-                auto* box = wm::MutableStateOf<wm::MessageBoxState>(window);
-                box->ended = true;
-                box->result = IDOK;
-            }
-            return 0;
+            return KeyDown(window, wParam);
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }
+}
+
+std::optional<MessageBoxContent> MessageBoxOf(HWND window) {
+    const auto* box = wm::StateOf<Box>(window);
+    return box == nullptr ? std::nullopt : std::optional(box->content);
 }
 
 }  // namespace classes
@@ -38,15 +60,14 @@ extern "C" int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, 
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
     }
-    wm::MessageBoxState box;
-    box.caption = lpCaption != nullptr ? lpCaption : u"Erreur";
-    box.text = lpText != nullptr ? lpText : u"";
-    box.type = uType;
-    box.buttons = {u"OK"};
+    Box box;
+    box.content.caption = lpCaption != nullptr ? lpCaption : u"Erreur";
+    box.content.text = lpText != nullptr ? lpText : u"";
+    box.content.buttons = {u"OK"};
     const wm::Display& display = wm::TheDisplay();
     // The owner may be a screen not shown yet (an alert from inside its WM_INITDIALOG).
     HWND owner = wm::TopLevelOf(hWnd);
-    std::u16string caption = box.caption;
+    std::u16string caption = box.content.caption;
     HWND window =
         CreateWindowExW(0, classes::kMessageBox, caption.c_str(), WS_POPUP | WS_VISIBLE, 0, 0,
                         display.width, display.height, owner, nullptr, nullptr, &box);
@@ -55,7 +76,7 @@ extern "C" int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, 
     bool disabledOwner = owner != nullptr && !EnableWindow(owner, FALSE);
     int result = 0;
     while (true) {
-        const auto* state = wm::StateOf<wm::MessageBoxState>(window);
+        const auto* state = wm::StateOf<Box>(window);
         if (state == nullptr)
             break;
         if (state->ended) {

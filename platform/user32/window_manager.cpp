@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <unordered_map>
 
 #include <aygshell.h>
@@ -151,10 +152,8 @@ BOOL DestroyOne(HWND window) {
     }
     sys.windows.erase(reinterpret_cast<uintptr_t>(window));
     std::erase_if(sys.queue, [window](const MSG& message) { return message.hwnd == window; });
-    if (sys.popupMenu == window)
-        sys.popupMenu = nullptr;
-    if (sys.expandedSpinner == window)
-        sys.expandedSpinner = nullptr;
+    if (sys.keyCapture == window)
+        sys.keyCapture = nullptr;
     if (sys.foreground == window) {
         sys.foreground = nullptr;
         ActivateNext();
@@ -163,23 +162,6 @@ BOOL DestroyOne(HWND window) {
 }
 
 }  // namespace
-
-bool SoftKey::Enabled() const {
-    return (state & TBSTATE_ENABLED) != 0;
-}
-
-bool SoftKey::DropsDown() const {
-    return (style & TBSTYLE_DROPDOWN) != 0 && popupIndex >= 0;
-}
-
-const std::vector<menus::MenuItem>* MenuBarState::PopupItems() const {
-    if (!popup || popup->key >= keys.size())
-        return nullptr;
-    int index = keys[popup->key].popupIndex;
-    if (index < 0 || static_cast<std::size_t>(index) >= menu.size())
-        return nullptr;
-    return &menu[index].items;
-}
 
 const Window* Find(HWND window) {
     return Lookup(window);
@@ -212,12 +194,8 @@ HWND Focus() {
     return Sys().focus;
 }
 
-HWND OpenPopupMenu() {
-    return Sys().popupMenu;
-}
-
-HWND ExpandedSpinner() {
-    return Sys().expandedSpinner;
+HWND KeyCapture() {
+    return Sys().keyCapture;
 }
 
 const Display& TheDisplay() {
@@ -245,6 +223,11 @@ bool IsDescendant(HWND ancestor, HWND window) {
         current = Lookup(current->parent);
     }
     return false;
+}
+
+bool HasClass(HWND window, std::u16string_view className) {
+    const Window* found = Lookup(window);
+    return found != nullptr && text::EqualNoCase(found->className, className);
 }
 
 std::vector<HWND> OwnedWindows(HWND owner) {
@@ -296,12 +279,14 @@ void NotifyParent(HWND control, WORD code) {
                  reinterpret_cast<LPARAM>(control));
 }
 
-void SetOpenPopupMenu(HWND menuBar) {
-    Sys().popupMenu = menuBar;
+void CaptureKeys(HWND window) {
+    Sys().keyCapture = window;
 }
 
-void SetExpandedSpinner(HWND upDown) {
-    Sys().expandedSpinner = upDown;
+void ReleaseKeys(HWND window) {
+    System& sys = Sys();
+    if (sys.keyCapture == window)
+        sys.keyCapture = nullptr;
 }
 
 void HandleMessage(MSG& message) {
@@ -576,7 +561,7 @@ extern "C" LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex) {
     Window* window = Check(hWnd);
     if (window == nullptr)
         return 0;
-    auto* dialog = std::get_if<wm::DialogState>(&window->state);
+    auto* dialog = std::any_cast<wm::DialogState>(&window->state);
     switch (nIndex) {
         case GWL_STYLE:
             return static_cast<LONG_PTR>(window->style);
@@ -612,7 +597,7 @@ extern "C" LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwN
     if (window == nullptr)
         return 0;
     LONG_PTR old = GetWindowLongPtrW(hWnd, nIndex);
-    auto* dialog = std::get_if<wm::DialogState>(&window->state);
+    auto* dialog = std::any_cast<wm::DialogState>(&window->state);
     switch (nIndex) {
         case GWL_STYLE:
             window->style = static_cast<DWORD>(dwNewLong);
@@ -662,6 +647,51 @@ extern "C" LONG WINAPI SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong) {
     return static_cast<LONG>(SetWindowLongPtrW(hWnd, nIndex, dwNewLong));
 }
 
+// ---- Window properties ----
+
+namespace {
+
+// Property names are atoms on Win32, which compare without regard to case; names given as atom
+// numbers are not kept here.
+std::optional<std::u16string> PropertyKey(LPCWSTR name) {
+    if (name == nullptr || IS_INTRESOURCE(name)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    return text::Fold(name);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI SetPropW(HWND hWnd, LPCWSTR lpString, HANDLE hData) {
+    Window* window = Check(hWnd);
+    std::optional<std::u16string> key = PropertyKey(lpString);
+    if (window == nullptr || !key)
+        return FALSE;
+    window->properties[*key] = hData;
+    return TRUE;
+}
+
+extern "C" HANDLE WINAPI GetPropW(HWND hWnd, LPCWSTR lpString) {
+    Window* window = Lookup(hWnd);
+    if (window == nullptr || lpString == nullptr || IS_INTRESOURCE(lpString))
+        return nullptr;
+    auto found = window->properties.find(text::Fold(lpString));
+    return found == window->properties.end() ? nullptr : found->second;
+}
+
+extern "C" HANDLE WINAPI RemovePropW(HWND hWnd, LPCWSTR lpString) {
+    Window* window = Lookup(hWnd);
+    if (window == nullptr || lpString == nullptr || IS_INTRESOURCE(lpString))
+        return nullptr;
+    auto found = window->properties.find(text::Fold(lpString));
+    if (found == window->properties.end())
+        return nullptr;
+    HANDLE data = found->second;
+    window->properties.erase(found);
+    return data;
+}
+
 // ---- Focus and activation ----
 
 extern "C" HWND WINAPI SetFocus(HWND hWnd) {
@@ -692,10 +722,6 @@ extern "C" HWND WINAPI SetFocus(HWND hWnd) {
 
 extern "C" HWND WINAPI GetFocus(void) {
     return Sys().focus;
-}
-
-extern "C" HWND WINAPI GetActiveWindow(void) {
-    return Sys().foreground;
 }
 
 namespace {

@@ -1,31 +1,26 @@
-// The window system's state: every window with its class, style, text, place and control
-// state, the message queue, the focus and the foreground. The platform's window modules act on
-// it; a renderer reads it (Find, TopLevelWindows, Foreground, Focus, OpenPopupMenu,
-// ExpandedSpinner, TheDisplay). Everything here runs on the one user-interface thread.
+// The window system's state: every window with its class, style, text, place and the data its
+// class keeps, the message queue, the focus and the foreground. The platform's window modules
+// act on it; a renderer reads it (Find, TopLevelWindows, Foreground, Focus, KeyCapture,
+// TheDisplay) and asks the controls the rest through their messages. Everything here runs on
+// the one user-interface thread.
 #pragma once
 
 #include <windows.h>
 
+#include <any>
 #include <cstddef>
 #include <functional>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
-
-#include "platform/user32/menu_resource.h"
 
 namespace wm {
 
-// ---- What each kind of window keeps beside the common fields ----
-
+// What a dialog keeps beside the common fields (the dialog manager's, as Win32 keeps it in the
+// dialog's window extra bytes).
 struct DialogState {
     DLGPROC proc = nullptr;
-    LPARAM initParam = 0;
-    bool modal = false;        // run by DialogBox..., in a message loop of its own
     bool ended = false;        // EndDialog has been called
     INT_PTR result = 0;        // the value given to EndDialog
     LRESULT msgResult = 0;     // DWLP_MSGRESULT
@@ -36,105 +31,6 @@ struct DialogState {
     WORD fontSize = 0;
     std::u16string fontName;
 };
-
-struct StaticState {
-    bool isIcon = false;  // SS_ICON: shows the icon group `iconId` (or `iconName`) of `module`
-    HINSTANCE module = nullptr;
-    WORD iconId = 0;
-    std::u16string iconName;
-};
-
-// A list box's entries, their texts one after the other in one buffer: a list of many thousand
-// tones is a few allocations, not one per entry.
-class TextList {
-  public:
-    std::size_t size() const { return starts_.size(); }
-    bool empty() const { return starts_.empty(); }
-    std::u16string_view operator[](std::size_t i) const {
-        const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : text_.size();
-        return std::u16string_view(text_).substr(starts_[i], end - starts_[i]);
-    }
-    void Insert(std::size_t i, std::u16string_view entry) {
-        const std::size_t at = i < starts_.size() ? starts_[i] : text_.size();
-        text_.insert(at, entry);
-        starts_.insert(starts_.begin() + static_cast<std::ptrdiff_t>(i), at);
-        for (std::size_t k = i + 1; k < starts_.size(); ++k)
-            starts_[k] += entry.size();
-    }
-    void Erase(std::size_t i) {
-        const std::size_t length = (*this)[i].size();
-        text_.erase(starts_[i], length);
-        starts_.erase(starts_.begin() + static_cast<std::ptrdiff_t>(i));
-        for (std::size_t k = i; k < starts_.size(); ++k)
-            starts_[k] -= length;
-    }
-    void Clear() {
-        text_.clear();
-        starts_.clear();
-    }
-
-  private:
-    std::u16string text_;
-    std::vector<std::size_t> starts_;
-};
-
-struct ListBoxState {
-    TextList items;
-    std::vector<LPARAM> itemData;
-    int current = LB_ERR;    // the current entry, LB_ERR when there is none
-    HWND spinner = nullptr;  // the up-down control that took this list as its buddy
-};
-
-struct EditState {
-    std::size_t caret = 0;  // characters before the caret
-    std::size_t limit = 30000;
-};
-
-struct UpDownState {
-    HWND buddy = nullptr;
-    bool expanded = false;  // UDS_EXPANDABLE: the buddy list is open whole, to pick from
-    int highlighted = -1;   // the entry highlighted in the open list
-};
-
-struct ButtonState {};
-
-struct SoftKey {
-    std::u16string label;
-    UINT command = 0;
-    BYTE state = 0;       // TBSTATE_ENABLED, ...
-    BYTE style = 0;       // TBSTYLE_DROPDOWN opens the pop-up menu
-    int popupIndex = -1;  // the pop-up's index in the menu bar's menu, -1 for none
-
-    bool Enabled() const;
-    bool DropsDown() const;
-};
-
-struct OpenPopup {
-    std::size_t key = 0;  // the soft key that opened it
-    int highlighted = 0;  // index in the pop-up's items
-};
-
-struct MenuBarState {
-    std::vector<SoftKey> keys;  // [0] the left soft key, [1] the right one
-    menus::Menu menu;
-    std::optional<OpenPopup> popup;  // the pop-up menu open over the soft keys
-    std::map<UINT, WORD> overrides;  // SHCMBM_OVERRIDEKEY: virtual key -> SHMBOF_ flags
-
-    // The items of the open pop-up menu, or nothing.
-    const std::vector<menus::MenuItem>* PopupItems() const;
-};
-
-struct MessageBoxState {
-    std::u16string caption;
-    std::u16string text;  // line breaks kept as they were given
-    UINT type = MB_OK;
-    std::vector<std::u16string> buttons;
-    bool ended = false;
-    int result = 0;
-};
-
-using ControlState = std::variant<std::monostate, DialogState, StaticState, ListBoxState, EditState,
-                                  UpDownState, ButtonState, MenuBarState, MessageBoxState>;
 
 struct Window {
     HWND handle = nullptr;
@@ -152,7 +48,10 @@ struct Window {
     std::vector<HWND> children;  // in creation order, which for dialogs is template order
     LONG_PTR userData = 0;
     bool destroying = false;
-    ControlState state;
+    // What the window's class keeps for it (Win32 keeps it in the window's extra bytes), of a
+    // type that only the class's own module knows; a dialog's DialogState.
+    std::any state;
+    std::map<std::u16string, HANDLE> properties;  // SetPropW, by folded name
 
     bool IsChild() const { return (style & WS_CHILD) != 0; }
     bool Visible() const { return (style & WS_VISIBLE) != 0; }
@@ -176,10 +75,9 @@ const Window* Find(HWND window);
 std::vector<HWND> TopLevelWindows();
 HWND Foreground();
 HWND Focus();
-// The menu bar whose pop-up menu is open, or NULL.
-HWND OpenPopupMenu();
-// The up-down control whose list is open whole, or NULL.
-HWND ExpandedSpinner();
+// The window that takes every key while it shows something open over its screen (a menu bar's
+// pop-up menu, a spinner's whole list), or NULL.
+HWND KeyCapture();
 const Display& TheDisplay();
 // The top-level window a window belongs to (itself when it is one).
 HWND TopLevelOf(HWND window);
@@ -187,11 +85,14 @@ HWND TopLevelOf(HWND window);
 bool IsDescendant(HWND ancestor, HWND window);
 // Top-level windows owned by `owner` (its menu bar, for instance).
 std::vector<HWND> OwnedWindows(HWND owner);
+// Whether the window is one of the class of that name (one of classes::k...).
+bool HasClass(HWND window, std::u16string_view className);
 
+// The data the window's class keeps for it, when that is a T.
 template <class T>
 const T* StateOf(HWND window) {
     const Window* found = Find(window);
-    return found == nullptr ? nullptr : std::get_if<T>(&found->state);
+    return found == nullptr ? nullptr : std::any_cast<T>(&found->state);
 }
 
 // ---- For the platform's window modules ----
@@ -200,7 +101,7 @@ Window* Lookup(HWND window);
 template <class T>
 T* MutableStateOf(HWND window) {
     Window* found = Lookup(window);
-    return found == nullptr ? nullptr : std::get_if<T>(&found->state);
+    return found == nullptr ? nullptr : std::any_cast<T>(&found->state);
 }
 // Like Lookup, and sets ERROR_INVALID_WINDOW_HANDLE when there is no such window.
 Window* Check(HWND window);
@@ -212,8 +113,10 @@ void Activate(HWND topLevel);
 void ActivateNext();
 // WM_COMMAND(MAKEWPARAM(id, code), control) to the control's parent.
 void NotifyParent(HWND control, WORD code);
-void SetOpenPopupMenu(HWND menuBar);
-void SetExpandedSpinner(HWND upDown);
+// Gives every key to `window` until it releases them (or is destroyed).
+void CaptureKeys(HWND window);
+// Ends `window`'s capture of the keys; nothing when another window has them.
+void ReleaseKeys(HWND window);
 
 // One step of a message loop: the dialog the message's window belongs to gets it through
 // IsDialogMessageW; anything else is translated and dispatched.

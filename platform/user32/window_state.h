@@ -28,8 +28,7 @@ struct System {
     std::vector<HWND> topLevels;  // front to back
     HWND foreground = nullptr;
     HWND focus = nullptr;
-    HWND popupMenu = nullptr;
-    HWND expandedSpinner = nullptr;
+    HWND keyCapture = nullptr;
     std::deque<MSG> queue;
     bool quitPosted = false;
     int quitCode = 0;
