@@ -108,12 +108,11 @@ ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::str
                             const EnvironmentChanges& changes) {
     ProgramResult result = RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);
 #ifdef TAVONNE_ON_WINDOWS
-    // The tool says something whenever it fails. A failure in silence is Wine failing to start
-    // it (seen once in a whole run, on a busy machine): it is started once more, and said so.
+    // The tool says why whenever it fails; Wine ends a program in silence when its wineserver
+    // ends as the program starts, which the persistent server of a test run rules out.
     if (result.exitCode != 0 && result.out.empty() && result.err.empty()) {
         std::cerr << "note: tavonne-device.exe ended with " << result.exitCode
-                  << " before saying anything; started once more\n";
-        result = RunProgram(TAVONNE_DEVICE_TOOL, args, input, changes);
+                  << " before saying anything: was the wineserver ending (win32/wine-run)?\n";
     }
 #endif
     return result;
