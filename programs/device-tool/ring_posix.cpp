@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "base/text.h"
-#include "device/paths.h"
+#include "device/phone_files.h"
 #include "device/provision.h"
 #include "device/tone_file.h"
 #include "programs/sound/sound.h"
@@ -104,7 +104,7 @@ int PlaySound(const char16_t* key, const std::string& what, sound::Schedule sche
     if (!path)
         return Error(keyName + " has no Sound value: no " + what + " is set.");
     const std::string shown = text::ToUtf8(*path);
-    const device::ToneFile file = device::ReadToneFile(device::HostPath(*path));
+    const device::ToneFile file = device::ReadToneFile(*path);
     const device::ToneInfo info = device::InspectTone(file.bytes);
     if (!file.problem.empty() || !info.Playable())
         return Error("the " + what + " " + shown + " cannot be played: " +
