@@ -364,13 +364,16 @@ std::string OneDecimal(double value) {
 ToneInfo InspectTone(std::span<const unsigned char> bytes) {
     const std::string_view start(reinterpret_cast<const char*>(bytes.data()),
                                  std::min<size_t>(bytes.size(), 4));
-    if (start == "RIFF")
-        return InspectWave(bytes);
-    if (start == "MThd")
-        return InspectMidi(bytes);
     if (bytes.empty())
         return Fail("empty file");
-    return Fail("neither WAV nor MIDI");
+    if (start != "RIFF" && start != "MThd")
+        return Fail("neither WAV nor MIDI");
+    const ToneInfo info = start == "RIFF" ? InspectWave(bytes) : InspectMidi(bytes);
+    // A few bytes of MIDI can claim years of music.
+    if (info.Playable() && info.seconds > kLongestToneSeconds)
+        return Fail("longer than " + std::to_string(kLongestToneSeconds / 60) +
+                    " minutes: " + OneDecimal(info.seconds) + " s");
+    return info;
 }
 
 std::string DescribeTone(const ToneInfo& info) {

@@ -11,6 +11,9 @@ namespace device {
 
 enum class ToneKind { None, Wave, Midi };
 
+// A file that plays longer than this is no ring tone.
+inline constexpr int kLongestToneSeconds = 600;
+
 // What a PCM WAV file holds; `samples` points into the inspected bytes (whole frames only).
 struct WaveTone {
     unsigned channels = 0;
@@ -38,7 +41,7 @@ struct ToneInfo {
 };
 
 // Walks the whole file (every RIFF chunk, every MIDI chunk and event) and rejects anything
-// truncated, malformed or of an unsupported kind.
+// truncated, malformed, of an unsupported kind or longer than kLongestToneSeconds.
 ToneInfo InspectTone(std::span<const unsigned char> bytes);
 
 // One line for the log, e.g. "MIDI format 0, 1 track, 3.2 s",

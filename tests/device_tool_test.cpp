@@ -715,6 +715,24 @@ TEST_F(DeviceTool, TheOutputFileIsWholeAndNeverAFifoADeviceOrALinksTarget) {
     }
 }
 
+// --seconds takes a number of seconds that can be rung: finite, and within a stated limit.
+TEST_F(DeviceTool, RingTakesOnlySecondsFromATenthToTenMinutes) {
+    const fs::path out = device.Folder().parent_path() / "ring.wav";
+    for (const char* seconds :
+         {"inf", "-inf", "nan", "1e400", "1e20", "601", "0", "1e-300", "0.05", "-3", "5 s"}) {
+        const ProgramResult result =
+            Run({"ring", "--seconds", seconds}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
+        EXPECT_EQ(result.exitCode, 1) << seconds;
+        EXPECT_EQ(result.err, "ERROR: --seconds wants a number of seconds from 0.1 to 600, not " +
+                                  std::string(seconds) + ".\n");
+        EXPECT_FALSE(fs::exists(out)) << seconds;
+    }
+    const ProgramResult shortest =
+        Run({"ring", "--seconds", "0.1"}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
+    EXPECT_EQ(shortest.exitCode, 0) << shortest.err;
+    EXPECT_NEAR(ReadSound(out)->Seconds(), 0.1, 0.001);
+}
+
 TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
     Expect({"init"}, "");
     std::ofstream(device.Folder() / "fs" / "Windows" / "Words.mid") << "no tune here";
@@ -745,7 +763,7 @@ TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
         {{"add", kRingKey, "/v", "Script", "/d", "apw2r", "/f"},
          {"ring", "--seconds", "soon"},
          toFile,
-         "ERROR: --seconds wants a number of seconds above 0, not soon."},
+         "ERROR: --seconds wants a number of seconds from 0.1 to 600, not soon."},
         {{"query", kRingKey},
          {"sms"},
          {},

@@ -26,6 +26,8 @@ namespace {
 
 constexpr char16_t kRingKey[] = u"ControlPanel\\Sounds\\RingTone0";
 constexpr char16_t kSmsKey[] = u"ControlPanel\\Sounds\\SMS";
+// Ten minutes: into TAVONNE_AUDIO_OUT, at most about 100 MB.
+constexpr int kLongestRingSeconds = 600;
 
 volatile sig_atomic_t interrupted = 0;
 
@@ -141,8 +143,11 @@ int Ring(const std::vector<std::string>& args) {
     if (args.size() == 4 && args[2] == "--seconds") {
         char* end = nullptr;
         schedule.limitSeconds = std::strtod(args[3].c_str(), &end);
-        if (end == args[3].c_str() || *end != '\0' || !(schedule.limitSeconds > 0))
-            return Error("--seconds wants a number of seconds above 0, not " + args[3] + ".");
+        // Also refuses inf and nan, and what is too short to be heard.
+        if (end == args[3].c_str() || *end != '\0' || !(schedule.limitSeconds >= 0.1) ||
+            schedule.limitSeconds > kLongestRingSeconds)
+            return Error("--seconds wants a number of seconds from 0.1 to " +
+                         std::to_string(kLongestRingSeconds) + ", not " + args[3] + ".");
     } else if (args.size() != 2) {
         return Error("usage: tavonne-device ring [--seconds N]");
     }
