@@ -768,6 +768,10 @@ TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
          {"sms"},
          {},
          "ERROR: the SMS tone \\Windows\\Notify.mid cannot be played: no audio output ("},
+        {{"add", kRingKey, "/v", "Sound", "/d", "\\x\x1b]0;title\x07\x1b[2J.mid", "/f"},
+         {"ring", "--seconds", "5"},
+         toFile,
+         "ERROR: the call tone \\x\\x1b]0;title\\x07\\x1b[2J.mid cannot be played: no such file"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> reg = {"reg"};

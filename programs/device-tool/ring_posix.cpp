@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "base/text.h"
+#include "device/paths.h"
 #include "device/phone_files.h"
 #include "device/provision.h"
 #include "device/tone_file.h"
@@ -94,7 +95,7 @@ class Keys {
 
 int Error(const std::string& message) {
     std::cout << std::flush;
-    std::cerr << "ERROR: " << message << "\n";
+    std::cerr << "ERROR: " << device::EscapedName(message) << "\n";
     return 1;
 }
 
@@ -126,8 +127,9 @@ int PlaySound(const char16_t* key, const std::string& what, sound::Schedule sche
     if (!output)
         return Error("the " + what + " " + shown + " cannot be played: " + result.problem + ".");
 
-    std::cout << "Playing the " << what << " " << shown << " (" << device::DescribeTone(info)
-              << "), " << how << "." << std::endl;
+    std::cout << device::EscapedName("Playing the " + what + " " + shown + " (" +
+                                     device::DescribeTone(info) + "), " + how + ".")
+              << std::endl;
     int plays = 0;
     result = sound::Play(*tone, *output, schedule, stopped, nullptr, &plays);
     if (result.failure != sound::Failure::None)
