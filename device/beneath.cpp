@@ -196,8 +196,9 @@ FileBeside::FileBeside(int folder, std::string name, mode_t mode)
         std::string tail;
         for (int i = 0; i < 6; ++i)
             tail += letters[random() % (sizeof letters - 1)];
-        // The writer's pid in the name lets a later use remove what a killed writer left.
-        temporary_ = "." + name_ + TemporarySuffix() + "-" + tail;
+        // The writer's pid in the name lets a later use remove what a killed writer left; the
+        // name is cut so that the whole stays within the host's 255 bytes.
+        temporary_ = "." + name_.substr(0, 200) + TemporarySuffix() + "-" + tail;
         fd_.Reset(openat(folder_, temporary_.c_str(),
                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (fd_.Get() < 0 && errno != EEXIST)

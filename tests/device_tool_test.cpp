@@ -374,6 +374,12 @@ TEST_F(DeviceTool, CopyPutsFilesIntoAPhoneFolderUnderTheirNames) {
     Expect({"copy", again.string(), "\\storage\\SONNERIES"}, "        1 file(s) copied.\n");
     EXPECT_EQ(ReadFile(folder / "Carillon.wav"), "RIFF trois");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+
+    // The longest name the host takes, though the copy is written beside it first.
+    const std::string longest = std::string(251, 'l') + ".wav";
+    Expect({"copy", HostFile(longest, "RIFF long").string(), "\\Storage\\Sonneries\\"},
+           "        1 file(s) copied.\n");
+    EXPECT_EQ(ReadFile(folder / longest), "RIFF long");
 }
 
 TEST_F(DeviceTool, CopyRefusesWhatThePhoneCannotHoldAndCopiesNothing) {
