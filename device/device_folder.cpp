@@ -14,6 +14,8 @@
 #include <optional>
 #include <string_view>
 
+#include "device/beneath.h"
+
 namespace device {
 
 std::optional<std::filesystem::path> state::cachedFolder;
@@ -80,9 +82,17 @@ std::string TemporarySuffix() {
 }
 
 void RemoveLeftovers(const std::filesystem::path& folder) {
-    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    const UniqueFd fd(open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() >= 0)
+        RemoveLeftovers(fd.Get());
+}
+
+void RemoveLeftovers(int folder) {
+    UniqueFd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::unique_ptr<DIR, DirCloser> dir(readable.Get() >= 0 ? fdopendir(readable.Get()) : nullptr);
     if (!dir)
         return;
+    readable.Release();
     const int fd = dirfd(dir.get());
     while (const dirent* entry = readdir(dir.get())) {
         const pid_t writer = WriterOf(entry->d_name);
@@ -110,7 +120,8 @@ std::filesystem::path LogFile() {
 }
 
 bool AppendToLog(std::string_view line) {
-    const int log = open(LogFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int log =
+        open(LogFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (log < 0)
         return false;
     const bool whole = write(log, line.data(), line.size()) == static_cast<ssize_t>(line.size());

@@ -1,4 +1,4 @@
-// Which host file names a phone can hold, and how a name is shown in a message.
+// Which host file names a phone can hold, and how text from outside is shown in a message.
 #include "device/paths.h"
 
 namespace device {
@@ -11,18 +11,24 @@ bool PhoneCanHoldName(std::string_view hostName) {
     return true;
 }
 
-std::string EscapedName(std::string_view hostName) {
+std::string EscapedName(std::string_view text) {
+    static const char digits[] = "0123456789abcdef";
     std::string shown;
-    for (const char c : hostName) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-            const char digits[] = "0123456789abcdef";
-            shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 15];
-        } else {
-            shown += c;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // A C1 control (U+0080 to U+009F) is 0xC2 then a byte from 0x80 to 0x9F in UTF-8.
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (byte >= 0x20 && byte != 0x7F && !c1) {
+            shown += text[i];
+            continue;
         }
+        for (const char c : text.substr(i, c1 ? 2 : 1)) {
+            shown += "\\x";
+            shown += digits[static_cast<unsigned char>(c) >> 4];
+            shown += digits[static_cast<unsigned char>(c) & 15];
+        }
+        i += c1 ? 1 : 0;
     }
     return shown;
 }

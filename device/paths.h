@@ -15,7 +15,9 @@ std::filesystem::path HostPath(std::u16string_view devicePath);
 // Whether the phone's file system could hold a file of this host name: a backslash would split
 // it into a path, and control characters (a tab, a line feed) would break every line that shows it.
 bool PhoneCanHoldName(std::string_view hostName);
-// A host name for a message, its control characters written as \xNN.
-std::string EscapedName(std::string_view hostName);
+// Text from outside (a host name, a registry value, a script line) for a message or a log line:
+// its control characters (C0, DEL and C1) written as \xNN, byte by byte, so that it keeps to its
+// line and a terminal shows it rather than obeying it.
+std::string EscapedName(std::string_view text);
 
 }  // namespace device

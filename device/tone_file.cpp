@@ -3,13 +3,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "base/host_path.h"
 
 namespace device {
 
@@ -364,42 +361,19 @@ std::string OneDecimal(double value) {
 
 }  // namespace
 
-ToneFile ReadToneFile(const std::filesystem::path& file) {
-    namespace fs = std::filesystem;
-    // Tones are small; anything bigger is not read at all.
-    constexpr std::uintmax_t kLargestTone = 64 << 20;
-    ToneFile loaded;
-    std::error_code error;
-    const fs::file_status status = fs::status(file, error);
-    if (!fs::exists(status)) {
-        loaded.problem = "no such file (" + text::PathToUtf8(file) + ")";
-    } else if (fs::is_directory(status)) {
-        loaded.problem = "cannot read (a folder)";
-    } else if (const auto size = fs::file_size(file, error); error) {
-        loaded.problem = "cannot read (" + error.message() + ")";
-    } else if (size > kLargestTone) {
-        loaded.problem = "cannot read (larger than any tone)";
-    } else {
-        loaded.bytes.resize(size);
-        std::ifstream in(file, std::ios::binary);
-        in.read(reinterpret_cast<char*>(loaded.bytes.data()),
-                static_cast<std::streamsize>(loaded.bytes.size()));
-        if (!in)
-            loaded.problem = "cannot read (" + text::PathToUtf8(file) + ")";
-    }
-    return loaded;
-}
-
 ToneInfo InspectTone(std::span<const unsigned char> bytes) {
     const std::string_view start(reinterpret_cast<const char*>(bytes.data()),
                                  std::min<size_t>(bytes.size(), 4));
-    if (start == "RIFF")
-        return InspectWave(bytes);
-    if (start == "MThd")
-        return InspectMidi(bytes);
     if (bytes.empty())
         return Fail("empty file");
-    return Fail("neither WAV nor MIDI");
+    if (start != "RIFF" && start != "MThd")
+        return Fail("neither WAV nor MIDI");
+    const ToneInfo info = start == "RIFF" ? InspectWave(bytes) : InspectMidi(bytes);
+    // A few bytes of MIDI can claim years of music.
+    if (info.Playable() && info.seconds > kLongestToneSeconds)
+        return Fail("longer than " + std::to_string(kLongestToneSeconds / 60) +
+                    " minutes: " + OneDecimal(info.seconds) + " s");
+    return info;
 }
 
 std::string DescribeTone(const ToneInfo& info) {

@@ -1,9 +1,8 @@
-// Reading tone files: whether bytes are a whole, sound WAV or Standard MIDI File, and what it
+// Checking tone files: whether bytes are a whole, sound WAV or Standard MIDI File, and what it
 // holds.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,6 +10,9 @@
 namespace device {
 
 enum class ToneKind { None, Wave, Midi };
+
+// A file that plays longer than this is no ring tone.
+inline constexpr int kLongestToneSeconds = 600;
 
 // What a PCM WAV file holds; `samples` points into the inspected bytes (whole frames only).
 struct WaveTone {
@@ -38,16 +40,8 @@ struct ToneInfo {
     bool Playable() const { return kind != ToneKind::None; }
 };
 
-// A tone file's bytes, or why there are none.
-struct ToneFile {
-    std::vector<unsigned char> bytes;
-    std::string problem;  // e.g. "no such file (...)", "cannot read (a folder)"
-};
-// Reads a whole file, refusing folders and anything far larger than a tone.
-ToneFile ReadToneFile(const std::filesystem::path& file);
-
 // Walks the whole file (every RIFF chunk, every MIDI chunk and event) and rejects anything
-// truncated, malformed or of an unsupported kind.
+// truncated, malformed, of an unsupported kind or longer than kLongestToneSeconds.
 ToneInfo InspectTone(std::span<const unsigned char> bytes);
 
 // One line for the log, e.g. "MIDI format 0, 1 track, 3.2 s",

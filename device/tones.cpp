@@ -18,6 +18,7 @@
 
 #include "base/debug.h"
 #include "base/text.h"
+#include "device/beneath.h"
 #include "device/device_folder.h"
 
 namespace device {
@@ -34,23 +35,6 @@ bool Fail(const std::string& what, const fs::path& path, const std::string& why)
 bool Fail(const std::string& what, const fs::path& path, const std::error_code& error) {
     return Fail(what, path, error.message());
 }
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
 
 // The entry of `folder` whose name equals `name` without regard to case, if any.
 std::optional<fs::path> FindNoCase(const fs::path& folder, std::u16string_view name) {
@@ -128,7 +112,7 @@ bool WriteWhole(const fs::path& target, std::span<const unsigned char> bytes, mo
     std::string temporary =
         (target.parent_path() / ("." + target.filename().string() + TemporarySuffix() + "-XXXXXX"))
             .string();
-    FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
+    UniqueFd file(mkostemp(temporary.data(), O_CLOEXEC));
     if (file.Get() < 0)
         return Fail("create a file in", target.parent_path(), strerror(errno));
     const auto removeTemporary = [&] { unlink(temporary.c_str()); };

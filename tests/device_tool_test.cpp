@@ -1,10 +1,17 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -367,6 +374,12 @@ TEST_F(DeviceTool, CopyPutsFilesIntoAPhoneFolderUnderTheirNames) {
     Expect({"copy", again.string(), "\\storage\\SONNERIES"}, "        1 file(s) copied.\n");
     EXPECT_EQ(ReadFile(folder / "Carillon.wav"), "RIFF trois");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+
+    // The longest name the host takes, though the copy is written beside it first.
+    const std::string longest = std::string(251, 'l') + ".wav";
+    Expect({"copy", HostFile(longest, "RIFF long").string(), "\\Storage\\Sonneries\\"},
+           "        1 file(s) copied.\n");
+    EXPECT_EQ(ReadFile(folder / longest), "RIFF long");
 }
 
 TEST_F(DeviceTool, CopyRefusesWhatThePhoneCannotHoldAndCopiesNothing) {
@@ -387,6 +400,154 @@ TEST_F(DeviceTool, CopyRefusesWhatThePhoneCannotHoldAndCopiesNothing) {
         EXPECT_NE(result.err.find("Nothing was copied."), std::string::npos) << result.err;
         EXPECT_FALSE(fs::exists(device.Folder() / "fs" / "Neuf"));
     }
+}
+
+// The names in a folder that a write left beside its final name.
+std::vector<std::string> Leftovers(const fs::path& folder) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().find(".new-") != std::string::npos)
+            left.push_back(entry.path().filename().string());
+    }
+    return left;
+}
+
+// A copy over a tone that cannot be finished leaves the old tone whole and says what it copied
+// before: past a file size limit, where a write fails midway, and on a full disk (a small file
+// system that only this test sees).
+TEST_F(DeviceTool, ACopyThatCannotFinishKeepsTheOldFileAndSaysWhatItCopied) {
+    const std::string old(39734, 'o');
+    const fs::path first = HostFile("new/A.wav", "RIFF A");
+    const fs::path valse = HostFile("new/Valse.wav", std::string(400000, 'n'));
+    const fs::path folder = device.Folder() / "fs" / "S";
+    const auto copyFails = [&](const std::string& how) {
+        Expect({"copy", HostFile("Valse.wav", old).string(), "\\S\\"},
+               "        1 file(s) copied.\n");
+        const ProgramResult result = Run({"copy", first.string(), valse.string(), "\\S\\"});
+        EXPECT_EQ(result.exitCode, 1) << how;
+        EXPECT_NE(result.err.find("Valse.wav cannot be copied"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("1 file(s) copied before it: A.wav."), std::string::npos)
+            << result.err;
+        EXPECT_TRUE(ReadFile(folder / "Valse.wav") == old) << how;
+        EXPECT_EQ(ReadFile(folder / "A.wav"), "RIFF A") << how;
+        EXPECT_EQ(Leftovers(folder), std::vector<std::string>()) << how;
+    };
+
+    Expect({"init"}, "");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limit = saved;
+    limit.rlim_cur = 100000;
+    // The tool then gets EFBIG from write() instead of the signal.
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    copyFails("past a file size limit");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    signal(SIGXFSZ, SIG_DFL);
+
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+        GTEST_SKIP() << "checked past a file size limit only: a full disk needs a file system "
+                        "of the test's own, which needs root or CAP_SYS_ADMIN ("
+                     << strerror(errno) << ")";
+    fs::remove_all(device.Folder());
+    fs::create_directories(device.Folder());
+    ASSERT_EQ(mount("tavonne-test", device.Folder().c_str(), "tmpfs", 0, "size=8m"), 0)
+        << strerror(errno);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{device.Folder()};
+    Expect({"init"}, "");
+    struct statvfs space {};
+    ASSERT_EQ(statvfs(device.Folder().c_str(), &space), 0);
+    // Room for the old tone and A.wav, and 20 KB more.
+    const uint64_t free = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
+    std::ofstream(device.Folder() / "fill", std::ios::binary)
+        << std::string(free - 40960 - 20480 - 4096, 'f');
+    copyFails("on a full disk");
+}
+
+// Copies killed at random moments, and one stopped with Ctrl-C: the file under the final name is
+// always the old one or the new one, whole, and the next copy into the folder clears what they
+// left beside it.
+TEST_F(DeviceTool, KilledOrInterruptedCopiesLeaveTheOldOrTheNewFile) {
+    const std::string old = "RIFF old";
+    std::string big(64 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 31 / 7);
+    const fs::path oldFile = HostFile("Big.wav", old);
+    const fs::path bigFile = HostFile("new/Big.wav", big);
+    const fs::path target = device.Folder() / "fs" / "S" / "Big.wav";
+    const auto copy = [&](const fs::path& file) {
+        Expect({"copy", file.string(), "\\S\\"}, "        1 file(s) copied.\n");
+    };
+    copy(oldFile);
+    // How long a whole copy takes: the kills fall within.
+    const auto started = std::chrono::steady_clock::now();
+    copy(bigFile);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - started);
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int64_t> delay(0, took.count());
+    // Killed until four kills have landed while the copy wrote (each leaves its temporary beside
+    // the file, which the next copy clears), and one Ctrl-C.
+    int midway = 0;
+    for (int i = 0; i < 40 && midway <= 4; ++i) {
+        copy(oldFile);
+        const bool interrupt = midway == 4;
+        const pid_t copier = StartProgram(TAVONNE_DEVICE_TOOL, {"copy", bigFile.string(), "\\S\\"});
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        kill(copier, interrupt ? SIGINT : SIGKILL);
+        int status = 0;
+        waitpid(copier, &status, 0);
+        const std::string now = ReadFile(target);
+        EXPECT_TRUE(now == old || now == big) << i << ": " << now.size() << " bytes";
+        if (interrupt) {
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            EXPECT_TRUE(code == 0 || code == 128 + SIGINT) << code;
+            EXPECT_TRUE(code == 0 || now == old) << code;
+            midway += code == 0 ? 0 : 1;
+        } else {
+            midway += Leftovers(target.parent_path()).empty() ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(midway, 5) << "kills are to land while the copy writes";
+    copy(oldFile);
+    EXPECT_EQ(Leftovers(target.parent_path()), std::vector<std::string>());
+}
+
+// Links in the phone lead a copy only where they stay inside it; one that leads outside is
+// reported as such, and what it leads to is left alone.
+TEST_F(DeviceTool, CopyFollowsLinksOnlyInsideThePhone) {
+    Expect({"init"}, "");
+    const fs::path outside = device.Folder().parent_path() / "outside.txt";
+    std::ofstream(outside) << "precious";
+    const fs::path root = device.Folder() / "fs";
+    fs::create_directories(root / "S");
+    fs::create_symlink(outside, root / "S" / "Evil.mid");
+    fs::create_symlink("../Windows/Alarm1.mid", root / "S" / "Inside.mid");
+    fs::create_directory_symlink(device.Folder().parent_path(), root / "Out");
+    const struct {
+        fs::path file;
+        std::string folder;
+        bool copied;
+    } cases[] = {
+        {HostFile("Evil.mid", "MThd evil"), "\\S\\", false},
+        {HostFile("Escape.mid", "MThd escape"), "\\Out\\", false},
+        {HostFile("Inside.mid", "MThd inside"), "\\S\\", true},
+    };
+    for (const auto& c : cases) {
+        const ProgramResult result = Run({"copy", c.file.string(), c.folder});
+        EXPECT_EQ(result.exitCode, c.copied ? 0 : 1) << c.file;
+        if (!c.copied) {
+            EXPECT_NE(result.err.find("a link that leads outside the phone"), std::string::npos)
+                << result.err;
+        }
+    }
+    EXPECT_EQ(ReadFile(outside), "precious");
+    EXPECT_FALSE(fs::exists(outside.parent_path() / "Escape.mid"));
+    EXPECT_TRUE(fs::is_symlink(root / "S" / "Inside.mid"));
+    EXPECT_EQ(ReadFile(root / "Windows" / "Alarm1.mid"), "MThd inside");
 }
 
 // Writes killed at random moments, some of them while a first start makes the phone: each
@@ -521,6 +682,67 @@ TEST_F(DeviceTool, SmsPlaysTheSmsToneOnce) {
     EXPECT_GT(sound->Rms(), 300);
 }
 
+// TAVONNE_AUDIO_OUT gets a whole WAV file or keeps what it had: never a FIFO or a device, never
+// written through a link, and never left half written by a kill.
+TEST_F(DeviceTool, TheOutputFileIsWholeAndNeverAFifoADeviceOrALinksTarget) {
+    const fs::path top = device.Folder().parent_path();
+    ASSERT_EQ(mkfifo((top / "fifo").c_str(), 0644), 0);
+    // `timeout` bounds a run that would wait for a reader forever.
+    const auto sms = [&](const fs::path& out) {
+        return RunProgram("/usr/bin/timeout", {"20", TAVONNE_DEVICE_TOOL, "sms"}, "",
+                          {{"TAVONNE_AUDIO_OUT", out.string()}});
+    };
+    for (const fs::path& out : {top / "fifo", fs::path("/dev/null")}) {
+        const ProgramResult result = sms(out);
+        EXPECT_EQ(result.exitCode, 1) << out;
+        EXPECT_NE(result.err.find("(not a regular file)"), std::string::npos) << result.err;
+    }
+
+    std::ofstream(top / "target.txt") << "precious";
+    fs::create_symlink(top / "target.txt", top / "link.wav");
+    EXPECT_EQ(sms(top / "link.wav").exitCode, 0);
+    EXPECT_EQ(ReadFile(top / "target.txt"), "precious");
+    EXPECT_TRUE(ReadSound(top / "link.wav"));
+
+    const fs::path out = top / "ring.wav";
+    const std::string old = "an older ring";
+    const std::vector<std::string> ring = {"ring", "--seconds", "600"};
+    const EnvironmentChanges toFile = {{"TAVONNE_AUDIO_OUT", out.string()}};
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(Run(ring, "", toFile).exitCode, 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    for (int tenths : {2, 5, 8}) {
+        std::ofstream(out) << old;
+        const pid_t ringing = StartProgram(
+            "/usr/bin/env",
+            {"TAVONNE_AUDIO_OUT=" + out.string(), TAVONNE_DEVICE_TOOL, "ring", "--seconds", "600"});
+        std::this_thread::sleep_for(took * tenths / 10);
+        kill(ringing, SIGKILL);
+        waitpid(ringing, nullptr, 0);
+        const std::optional<Sound> sound = ReadSound(out);
+        EXPECT_TRUE(ReadFile(out) == old || (sound && std::abs(sound->Seconds() - 600) < 0.01))
+            << tenths;
+    }
+}
+
+// --seconds takes a number of seconds that can be rung: finite, and within a stated limit.
+TEST_F(DeviceTool, RingTakesOnlySecondsFromATenthToTenMinutes) {
+    const fs::path out = device.Folder().parent_path() / "ring.wav";
+    for (const char* seconds :
+         {"inf", "-inf", "nan", "1e400", "1e20", "601", "0", "1e-300", "0.05", "-3", "5 s"}) {
+        const ProgramResult result =
+            Run({"ring", "--seconds", seconds}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
+        EXPECT_EQ(result.exitCode, 1) << seconds;
+        EXPECT_EQ(result.err, "ERROR: --seconds wants a number of seconds from 0.1 to 600, not " +
+                                  std::string(seconds) + ".\n");
+        EXPECT_FALSE(fs::exists(out)) << seconds;
+    }
+    const ProgramResult shortest =
+        Run({"ring", "--seconds", "0.1"}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
+    EXPECT_EQ(shortest.exitCode, 0) << shortest.err;
+    EXPECT_NEAR(ReadSound(out)->Seconds(), 0.1, 0.001);
+}
+
 TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
     Expect({"init"}, "");
     std::ofstream(device.Folder() / "fs" / "Windows" / "Words.mid") << "no tune here";
@@ -551,11 +773,15 @@ TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
         {{"add", kRingKey, "/v", "Script", "/d", "apw2r", "/f"},
          {"ring", "--seconds", "soon"},
          toFile,
-         "ERROR: --seconds wants a number of seconds above 0, not soon."},
+         "ERROR: --seconds wants a number of seconds from 0.1 to 600, not soon."},
         {{"query", kRingKey},
          {"sms"},
          {},
          "ERROR: the SMS tone \\Windows\\Notify.mid cannot be played: no audio output ("},
+        {{"add", kRingKey, "/v", "Sound", "/d", "\\x\x1b]0;title\x07\x1b[2J.mid", "/f"},
+         {"ring", "--seconds", "5"},
+         toFile,
+         "ERROR: the call tone \\x\\x1b]0;title\\x07\\x1b[2J.mid cannot be played: no such file"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> reg = {"reg"};

@@ -240,12 +240,40 @@ TEST_F(Player, FailsForAFolder) {
     EXPECT_NE(OnlyLogLine().find("cannot read"), std::string::npos);
 }
 
+// Links in the phone lead the player only where they stay inside it: a tone reached through one
+// that leads outside is not read, and the player's lock is never a link.
+TEST_F(Player, FollowsLinksOnlyInsideThePhone) {
+    const fs::path top = device.Folder().parent_path();
+    fs::copy_file(Host("Windows/Alarm1.mid"), top / "outside.mid");
+    fs::create_symlink(top / "outside.mid", Host("Out.mid"));
+    fs::create_directory_symlink(top, Host("Up"));
+    fs::create_symlink("Windows/Alarm1.mid", Host("Relative.mid"));
+    fs::create_symlink(Host("Windows/Notify.mid"), Host("Absolute.mid"));
+    std::ofstream(top / "victim") << "precious";
+    fs::create_directories(device.Folder() / "run");
+    fs::create_symlink(top / "victim", device.Folder() / "run" / "qhandler.lock");
+    const struct {
+        std::string tone;
+        int exitCode;
+    } cases[] = {
+        {"\\Out.mid", 1}, {"\\Up\\outside.mid", 1}, {"\\Relative.mid", 0}, {"\\Absolute.mid", 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Play(c.tone), c.exitCode) << c.tone;
+        if (c.exitCode != 0) {
+            EXPECT_NE(LogLines().back().find("cannot read (a link that leads outside the phone)"),
+                      std::string::npos)
+                << LogLines().back();
+        }
+    }
+    EXPECT_EQ(Read(top / "victim"), "precious");
+}
+
 TEST_F(Player, KeepsOneLogLinePerRunEvenForControlCharacters) {
     EXPECT_NE(Play("\\Windows\\two\nlines.mid"), 0);
     EXPECT_EQ(Play("\\Windows\\Notify.mid"), 0);
     const auto lines = LogLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(StartsWith(lines[0], "qhandler: play \"\\Windows\\two\\x0Alines.mid\""));
+    EXPECT_TRUE(StartsWith(lines[0], "qhandler: play \"\\Windows\\two\\x0alines.mid\""));
     EXPECT_TRUE(StartsWith(lines[1], "qhandler: play \"\\Windows\\Notify.mid\": MIDI"));
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -136,6 +137,36 @@ TEST_F(ProcessPeer, EveryOneOfManyCopiesAtOnceReachesABusyRunningCopy) {
         reached += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
     }
     EXPECT_EQ(reached, 50);
+}
+
+// Another user of the machine cannot take the channel's name before the running copy does: the
+// name lies in the device folder, where only its owner makes files.
+TEST_F(ProcessPeer, AnotherUserCannotTakeTheChannelsName) {
+    if (getuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    std::filesystem::create_directories(device.Folder() / "run");
+    Pipe tried;
+    // It stays until it is killed, holding the name if it got it.
+    const pid_t squatter = fork();
+    if (squatter == 0) {
+        tried.CloseRead();
+        const bool listening = setgid(65534) == 0 && setuid(65534) == 0 &&
+                               peer::Listen([](std::u16string_view) { return 1; }, nullptr);
+        const char answer = listening ? 'L' : 'F';
+        (void)!write(tried.Write(), &answer, 1);
+        pause();
+        _exit(0);
+    }
+    tried.CloseWrite();
+    char answer = 0;
+    ASSERT_EQ(read(tried.Read(), &answer, 1), 1);
+    EXPECT_EQ(answer, 'F');
+
+    RunningCopy running;
+    EXPECT_TRUE(running.Listening());
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), kMainWindow);
+    kill(squatter, SIGKILL);
+    waitpid(squatter, nullptr, 0);
 }
 
 TEST_F(ProcessPeer, WithoutARunningCopyNothingIsFound) {

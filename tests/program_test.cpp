@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -489,15 +491,67 @@ TEST_F(Program, ManyStartsAtOnceLeaveExactlyOneCopyRunning) {
     EXPECT_EQ(running->Finish(), 1);
 }
 
-// The stand-in's own statuses are apart from the program's 0 and 1, and each says why.
+// The stand-in's own statuses are apart from the program's 0 and 1, and each says why: a device
+// folder whose run/ folder or whose lock file for the program's mutex cannot serve is reported at
+// once, and what a link there leads to is left alone.
 TEST_F(Program, AnUnusableDeviceFolderIsReportedWithItsOwnStatus) {
     SKIP_ON_WINDOWS("these statuses are the Linux stand-in's own");
-    fs::remove_all(device::Folder() / "run");
-    std::ofstream(device::Folder() / "run") << "not a folder";
-    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
-    EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.err.find("cannot be used"), std::string::npos) << run.err;
-    EXPECT_EQ(run.out, "");
+    const fs::path run = device::Folder() / "run";
+    const fs::path lock = run / "mutex" / "QUILM_TAVONNE.lock";
+    const fs::path victim = device::Folder().parent_path() / "victim";
+    std::ofstream(victim) << "precious";
+    int held = -1;
+    const struct {
+        std::function<void()> make;
+        std::string says;
+    } cases[] = {
+        {[&] {
+             fs::remove_all(run);
+             std::ofstream(run) << "not a folder";
+         },
+         run.string() + ": "},
+        {[&] { fs::create_symlink(victim, lock); }, "run/mutex/QUILM_TAVONNE.lock is a link"},
+        {[&] { fs::create_directory(lock); }, "run/mutex/QUILM_TAVONNE.lock is a folder"},
+        {[&] {
+             // Another program's lock on the file, held for as long as the run lasts.
+             held = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+             struct flock whole = {};
+             whole.l_type = F_WRLCK;
+             ASSERT_EQ(fcntl(held, F_SETLK, &whole), 0);
+         },
+         "run/mutex/QUILM_TAVONNE.lock is locked by another program (process " +
+             std::to_string(getpid()) + ")"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(run);
+        fs::create_directories(lock.parent_path());
+        c.make();
+        ProgramResult result = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+        EXPECT_EQ(result.exitCode, 3) << c.says;
+        EXPECT_NE(result.err.find("cannot be used: " + c.says), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    close(held);
+    EXPECT_EQ(ReadFile(victim), "precious");
+}
+
+// A second start while the running copy cannot answer (stopped, as with Ctrl-Z) says so, with a
+// status of its own, instead of ending in silence.
+TEST_F(Program, ASecondStartSaysSoWhenTheRunningCopyDoesNotAnswer) {
+    SKIP_ON_WINDOWS("the status and its line are the Linux stand-in's own");
+    Configured();
+    ProgramSession first(TAVONNE_PROGRAM);
+    EXPECT_NE(first.Snap().find("Sonnerie principale :"), std::string::npos);
+    kill(first.Pid(), SIGSTOP);
+    const ProgramResult second = RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n");
+    kill(first.Pid(), SIGCONT);
+    EXPECT_EQ(second.exitCode, 5);
+    EXPECT_NE(second.err.find("already runs on this phone but did not answer"), std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.out, "");
+    first.Send("SOFT2");
+    first.Send("4");
+    EXPECT_EQ(first.Finish(), 1);
 }
 
 // A registry call waits its turn: a start while another program holds the registry's write lock

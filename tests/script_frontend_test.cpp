@@ -272,14 +272,17 @@ TEST_F(ScriptProgramTest, SkipsCommentsAndBlankLinesAndReportsUnknownLines) {
             "SOFT1\r\n"
             "   \n"
             "bar baz\r\n"
+            "\x1b]0;PWNED\x07\x1b[2J\xc2\x9b\x7f\n"
             "# Annuler, puis Menu et Annuler\n"
             "SOFT2\n"
             "SOFT2\n"
             "4");
     EXPECT_EQ(run.exitCode, 1);
+    // A terminal shows the line rather than obeying it.
     EXPECT_EQ(run.err,
               "tavonne: line 3: unknown key \"FOO\"\n"
-              "tavonne: line 6: unknown key \"bar baz\"\n");
+              "tavonne: line 6: unknown key \"bar baz\"\n"
+              "tavonne: line 7: unknown key \"\\x1b]0;PWNED\\x07\\x1b[2J\\xc2\\x9b\\x7f\"\n");
     EXPECT_EQ(run.out, "");
 }
 

@@ -311,6 +311,24 @@ TEST(ToneCheck, RejectsBrokenMidi) {
     }
 }
 
+// However few its bytes, a tone that plays longer than ten minutes is no ring tone.
+TEST(ToneCheck, RejectsTonesLongerThanTenMinutes) {
+    // One tick a quarter note, at the default half second a quarter until a tempo says otherwise;
+    // the track ends after its events and a last delta.
+    const auto lasting = [](const Bytes& events) {
+        const Bytes track = Cat({events, Bytes{0xFF, 0x2F, 0x00}});
+        return Inspect(Cat({MidiHeader(0, 1, 1), MidiChunk("MTrk", track)}));
+    };
+    EXPECT_EQ(device::DescribeTone(lasting({0x89, 0x2E})), "MIDI format 0, 1 track, 599.0 s");
+    EXPECT_EQ(device::DescribeTone(lasting({0x89, 0x32})),
+              "not a tone file (longer than 10 minutes: 601.0 s)");
+    // 0xFFFFFF microseconds a quarter, for 0x0FFFFFFF quarters.
+    const device::ToneInfo years =
+        lasting({0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
+    EXPECT_FALSE(years.Playable());
+    EXPECT_EQ(years.problem.rfind("longer than 10 minutes: ", 0), 0u) << years.problem;
+}
+
 TEST(ToneCheck, ReadsPcmWaveWithOtherChunks) {
     // 22050 Hz stereo 16-bit: 4 bytes a frame; 11025 frames are half a second. An odd-sized
     // chunk before the data is padded.

@@ -6,15 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 
+#include "device/beneath.h"
 #include "device/device_folder.h"
 #include "platform/kernel32/mutex.h"
 #include "platform/kernel32/mutex_table.h"
@@ -28,6 +33,8 @@ namespace {
 constexpr size_t kMaxNameUnits = MAX_PATH;
 // Encoded names are cut into folder levels of this many bytes, below the host's name limit.
 constexpr size_t kChunkBytes = 200;
+// How long a lock of another process may stop this one's before it counts as a stranger's.
+constexpr std::chrono::milliseconds kStrangerPatience{3000};
 
 bool IsPlain(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
@@ -107,42 +114,81 @@ DWORD ErrorOf(int error) {
     }
 }
 
-bool SetLock(int fd, short type, bool wait) {
+bool SetLock(int fd, short type) {
     struct flock lock = {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;  // the whole file
-    while (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0) {
+    while (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
         if (errno != EINTR)
             return false;
     }
     return true;
 }
 
+// Takes the lock unless another process holds one that stops it for longer than `patience`.
+bool SetLockWithin(int fd, short type, std::chrono::milliseconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    std::chrono::milliseconds pause{1};
+    while (!SetLock(fd, type)) {
+        if ((errno != EAGAIN && errno != EACCES) || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// Why the last named mutex could not be made, for the person who started the program.
+std::string lastProblem;
+
+DWORD Refuse(DWORD error, const std::string& problem) {
+    lastProblem = problem;
+    return error;
+}
+
 // Opens the name's lock file and takes a read lock on it. `created` tells whether no other
 // process had it: the write lock that proves it is held only for an instant and turned into the
 // read lock in place (an atomic conversion), so among processes racing for a free name exactly
-// one sees it free.
+// one sees it free. A lock file that is a link, a folder or anything but a file, or one that
+// another program keeps locked, is refused with the reason in lastProblem.
 DWORD OpenNamed(const std::filesystem::path& lockFile, MutexObject& object, bool& created) {
-    std::error_code error;
-    std::filesystem::create_directories(lockFile.parent_path(), error);
-    if (error)
-        return ErrorOf(error.value());
-    object.fd.Reset(
-        open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
-    if (object.fd.Get() < 0)
-        return ErrorOf(errno);
-    if (SetLock(object.fd.Get(), F_WRLCK, false)) {
+    const std::filesystem::path relative = lockFile.lexically_relative(device::Folder());
+    const std::string shown = relative.string();
+    object.fd = device::OpenBeneath(device::Folder(), relative,
+                                    O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0600);
+    struct stat info {};
+    if (object.fd.Get() < 0) {
+        const int error = errno;
+        if (error == ELOOP)
+            return Refuse(ERROR_INVALID_HANDLE, shown + " is a link, not a lock file");
+        if (error == EISDIR)
+            return Refuse(ERROR_INVALID_HANDLE, shown + " is a folder, not a lock file");
+        return Refuse(ErrorOf(error), shown + ": " + device::DescribeOpenError(error));
+    }
+    if (fstat(object.fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return Refuse(ERROR_INVALID_HANDLE, shown + " is not a lock file");
+    if (SetLock(object.fd.Get(), F_WRLCK)) {
         created = true;
     } else if (errno == EAGAIN || errno == EACCES) {
         created = false;
     } else {
-        return ErrorOf(errno);
+        return Refuse(ErrorOf(errno), shown + ": " + strerror(errno));
     }
-    // Someone else's write lock lasts only until its conversion, so this wait is short.
-    if (!SetLock(object.fd.Get(), F_RDLCK, !created))
-        return ErrorOf(errno);
+    // Another copy's write lock lasts only until its conversion; one held longer is a stranger's.
+    if (!SetLockWithin(object.fd.Get(), F_RDLCK,
+                       created ? std::chrono::milliseconds{} : kStrangerPatience)) {
+        if (errno != EAGAIN && errno != EACCES)
+            return Refuse(ErrorOf(errno), shown + ": " + strerror(errno));
+        struct flock holder = {};
+        holder.l_type = F_RDLCK;
+        holder.l_whence = SEEK_SET;
+        const bool known = fcntl(object.fd.Get(), F_GETLK, &holder) == 0 && holder.l_pid > 0;
+        return Refuse(ERROR_ACCESS_DENIED,
+                      shown + " is locked by another program" +
+                          (known ? " (process " + std::to_string(holder.l_pid) + ")" : ""));
+    }
     return ERROR_SUCCESS;
 }
 
@@ -176,6 +222,7 @@ extern "C" HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, B
 
     auto object = std::make_shared<MutexObject>();
     object->lockFile = lockFile.native();
+    lastProblem.clear();
     bool created = false;
     const DWORD error = OpenNamed(lockFile, *object, created);
     if (error != ERROR_SUCCESS) {
@@ -202,6 +249,11 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
 }
 
 namespace platform {
+
+std::string NamedMutexProblem() {
+    std::lock_guard lock(TableForUse().mutex);
+    return lastProblem;
+}
 
 bool NamedMutexSharedWithAnotherProcess() {
     MutexTable& table = TableForUse();

@@ -1,8 +1,6 @@
 // The table of this process's mutex objects, kept by mutex.cpp and emptied by the test library.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,30 +9,15 @@
 
 #include <windows.h>
 
+#include "device/beneath.h"
+
 namespace mutexes {
-
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
 
 // One mutex object of this process, shared by all of its handles. A named one holds a read lock
 // on its file for as long as it lives: the file's name exists while some process has a handle.
 struct MutexObject {
     std::string lockFile;  // empty for an unnamed mutex
-    UniqueFd fd;
+    device::UniqueFd fd;
 };
 
 // Handles are ids into this table, never pointers, and an id is never used twice, so a stale or

@@ -45,6 +45,7 @@ std::optional<uint64_t> FindLocal(std::u16string_view title) {
     return std::nullopt;
 }
 
+bool lookedForAnother = false;
 bool broughtAnotherForward = false;
 
 // What this copy does when another one asks it to come to the front.
@@ -75,6 +76,7 @@ void ConnectPeers(std::function<void()> onForeground) {
     foregroundHandler = std::move(onForeground);
     wm::SetRemoteWindows({
         [](std::u16string_view, std::u16string_view title) -> HWND {
+            lookedForAnother = true;
             std::optional<uint64_t> id = peer::FindRemote(title);
             return id ? HandleOf(*id) : nullptr;
         },
@@ -136,8 +138,10 @@ void Stop() {
     std::fflush(stdout);
 }
 
-bool BroughtAnotherCopyForward() {
-    return broughtAnotherForward;
+Copy AnotherCopy() {
+    if (broughtAnotherForward)
+        return Copy::BroughtForward;
+    return lookedForAnother ? Copy::Silent : Copy::None;
 }
 
 std::u16string CommandLine(int argc, char** argv) {

@@ -13,8 +13,9 @@ enum class Kind {
 
 // Exit statuses of the stand-in itself, apart from the program's own 0 and 1 (and 2, the end of
 // a script while a screen is open, keys::kInputExhaustedExitCode).
-inline constexpr int kDeviceUnusableExitCode = 3;    // the device folder cannot be used
-inline constexpr int kTerminalUnusableExitCode = 4;  // the terminal cannot be used
+inline constexpr int kDeviceUnusableExitCode = 3;     // the device folder cannot be used
+inline constexpr int kTerminalUnusableExitCode = 4;   // the terminal cannot be used
+inline constexpr int kAnotherCopySilentExitCode = 5;  // another copy runs but did not answer
 
 // Terminal when standard input is a terminal, Script otherwise.
 Kind Choose();
@@ -34,8 +35,11 @@ bool Start(Kind kind);
 // runs at exit.
 void Stop();
 
-// Whether this copy brought another copy's window to the front (it found one running).
-bool BroughtAnotherCopyForward();
+// What this copy did with another copy of the program on this device: none looked for, its
+// window brought to the front, or looked for (the program found its mutex taken) without an
+// answer in time.
+enum class Copy { None, BroughtForward, Silent };
+Copy AnotherCopy();
 
 // The command line WinMain receives: the arguments after the program's name, separated by
 // blanks, each with blanks or quotes in it quoted as Windows programs expect.

@@ -11,9 +11,12 @@
 #include <system_error>
 
 #include "device/device_folder.h"
+#include "device/paths.h"
 #include "device/provision.h"
 #include "device/registry_store.h"
+#include "platform/kernel32/mutex.h"
 #include "platform/phone/frontend.h"
+#include "platform/phone/peer.h"
 
 namespace {
 
@@ -41,7 +44,8 @@ int main(int argc, char** argv) {
     device::registry::ShareReads(true);
     if (const std::string problem = DeviceProblem(); !problem.empty()) {
         std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
-                     device::Folder().c_str(), problem.c_str());
+                     device::EscapedName(device::Folder().string()).c_str(),
+                     device::EscapedName(problem).c_str());
         return frontend::kDeviceUnusableExitCode;
     }
     frontend::SetUpDebugOutput(kind);
@@ -50,8 +54,25 @@ int main(int argc, char** argv) {
     std::u16string commandLine = frontend::CommandLine(argc, argv);
     int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine.data(), SW_SHOW);
     frontend::Stop();
-    if (frontend::BroughtAnotherCopyForward())
-        std::fputs("tavonne: Tavonne already runs on this phone; it was brought to the front\n",
-                   stderr);
+    if (const std::string problem = platform::NamedMutexProblem(); !problem.empty()) {
+        std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
+                     device::EscapedName(device::Folder().string()).c_str(),
+                     device::EscapedName(problem).c_str());
+        return frontend::kDeviceUnusableExitCode;
+    }
+    switch (frontend::AnotherCopy()) {
+        case frontend::Copy::None:
+            break;
+        case frontend::Copy::BroughtForward:
+            std::fputs("tavonne: Tavonne already runs on this phone; it was brought to the front\n",
+                       stderr);
+            break;
+        case frontend::Copy::Silent:
+            std::fprintf(stderr,
+                         "tavonne: Tavonne already runs on this phone but did not answer within "
+                         "%d seconds (it may be stopped); nothing was brought to the front\n",
+                         static_cast<int>(peer::kAnswerTimeout.count()));
+            return frontend::kAnotherCopySilentExitCode;
+    }
     return result;
 }

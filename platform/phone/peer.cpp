@@ -1,8 +1,10 @@
 // The peer channel: a per-device Unix-domain socket with a one-line request and a one-line answer.
 #include "platform/phone/peer.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -12,12 +14,11 @@
 #include <charconv>
 #include <chrono>
 #include <cstddef>
-#include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 
+#include "device/beneath.h"
 #include "device/device_folder.h"
 #include "device/registry_store.h"
 #include "base/text.h"
@@ -27,36 +28,14 @@ namespace peer {
 
 namespace {
 
-// How long a client keeps trying for an answer, and a listener waits for the whole request.
-constexpr std::chrono::milliseconds kAnswerTimeout{5000};
+// How long a listener waits for the whole request.
 constexpr std::chrono::milliseconds kRequestTimeout{100};
 // The longest pause between two tries of a client.
 constexpr std::chrono::milliseconds kLongestPause{64};
 constexpr size_t kMaxLine = 4096;
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    ~UniqueFd() { Reset(); }
-    int Get() const { return fd_; }
-    void Reset() {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_;
-};
+using device::UniqueFd;
+using Clock = std::chrono::steady_clock;
 
 struct Listener {
     UniqueFd fd;
@@ -71,33 +50,63 @@ void StopInChild() {
     listener = Listener();
 }
 
-// The channel's address: a name in the abstract namespace (no file that a crash could leave
-// behind, no path length limit), made from a hash of the device folder's canonical path, so two
-// spellings of one folder meet and two folders are two phones.
+// The channel's address: the socket run/peer of the device folder, so two spellings of one
+// folder meet, two folders are two phones, and no other user can take its name. It is reached
+// through the run/ folder's descriptor, so the address stays short however long the path.
+constexpr char kSocketName[] = "peer";
+
 struct Address {
+    UniqueFd folder;
     sockaddr_un address{};
     socklen_t length = 0;
 };
 
-Address DeviceAddress() {
-    std::error_code error;
-    std::filesystem::path folder = std::filesystem::weakly_canonical(device::Folder(), error);
-    if (error)
-        folder = device::Folder();
-    uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-    for (unsigned char c : folder.native()) {
-        hash ^= c;
-        hash *= 0x100000001b3ULL;
-    }
-    char name[64];
-    const int length =
-        snprintf(name, sizeof name, "tavonne-peer-%016llx", static_cast<unsigned long long>(hash));
+std::optional<Address> DeviceAddress(bool make) {
     Address result;
+    result.folder = device::OpenFolderBeneath(device::Folder(), "run", make);
+    if (result.folder.Get() < 0)
+        return std::nullopt;
+    const std::string path =
+        "/proc/self/fd/" + std::to_string(result.folder.Get()) + "/" + kSocketName;
     result.address.sun_family = AF_UNIX;
-    // sun_path[0] stays '\0': the abstract namespace.
-    std::copy(name, name + length, result.address.sun_path + 1);
-    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    std::copy(path.begin(), path.end(), result.address.sun_path);
+    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
     return result;
+}
+
+const sockaddr* Raw(const Address& address) {
+    return reinterpret_cast<const sockaddr*>(&address.address);
+}
+
+// Whether a process listens on the address.
+bool Answers(const Address& address) {
+    const UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    return probe.Get() >= 0 &&
+           (connect(probe.Get(), Raw(address), address.length) == 0 || errno == EAGAIN);
+}
+
+// Binds `fd` to the address and listens. A socket left by a copy that has ended is replaced;
+// one that a live process listens on is not. The look and the replacement happen under a lock
+// on run/peer.lock, so two copies never both take the name.
+bool BindAndListen(int fd, const Address& address) {
+    const UniqueFd lock = device::OpenBeneath(device::Folder(), "run/peer.lock",
+                                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (lock.Get() < 0)
+        return false;
+    // Held only for an instant by a copy of ours; never waited on for long.
+    const auto deadline = Clock::now() + kRequestTimeout;
+    while (flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK || Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (bind(fd, Raw(address), address.length) != 0) {
+        if (errno != EADDRINUSE || Answers(address) ||
+            unlinkat(address.folder.Get(), kSocketName, 0) != 0 ||
+            bind(fd, Raw(address), address.length) != 0)
+            return false;
+    }
+    return listen(fd, SOMAXCONN) == 0;
 }
 
 // Only processes of this user speak on the channel.
@@ -107,8 +116,6 @@ bool SameUser(int fd) {
     return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
            credentials.uid == getuid();
 }
-
-using Clock = std::chrono::steady_clock;
 
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left =
@@ -252,12 +259,12 @@ Reply TryAsk(const std::string& request, Clock::time_point deadline) {
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.Get() < 0)
         return {};
-    const Address address = DeviceAddress();
+    const std::optional<Address> address = DeviceAddress(false);
+    if (!address)
+        return {};
     // A Unix-domain connect never waits: it is queued, refused, or EAGAIN when the queue is full.
-    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
-        0) {
+    if (connect(fd.Get(), Raw(*address), address->length) != 0)
         return {errno == EAGAIN ? Reply::Kind::Busy : Reply::Kind::Nobody, {}};
-    }
     Reply reply;
     if (SameUser(fd.Get()) && WriteAll(fd.Get(), request + "\n", deadline) &&
         ReadLine(fd.Get(), deadline, reply.line)) {
@@ -302,12 +309,9 @@ bool Listen(FindFunction find, ForegroundFunction foreground) {
         UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (fd.Get() < 0)
             return false;
-        const Address address = DeviceAddress();
-        if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
-                0 ||
-            listen(fd.Get(), SOMAXCONN) != 0) {
+        const std::optional<Address> address = DeviceAddress(true);
+        if (!address || !BindAndListen(fd.Get(), *address))
             return false;
-        }
         listener.fd = std::move(fd);
     }
     listener.find = std::move(find);

@@ -2,6 +2,7 @@
 // the same device (FindWindowW and SetForegroundWindow across processes).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,12 +10,16 @@
 
 namespace peer {
 
+// How long a copy keeps trying for an answer from the running one.
+inline constexpr std::chrono::seconds kAnswerTimeout{5};
+
 // Answers a title with the id of this process's top-level window of that title, if any.
 using FindFunction = std::function<std::optional<uint64_t>(std::u16string_view title)>;
 // Brings the window of that id to the front; false when there is no such window.
 using ForegroundFunction = std::function<bool(uint64_t id)>;
 
-// Starts answering the other processes of this device folder. False when the channel cannot be
+// Starts answering the other processes of this device folder, on the socket run/peer of the
+// device folder (only its owner can make a file there). False when the channel cannot be
 // opened, or another live process of this device already listens. Listening again replaces the
 // functions. A crashed listener leaves nothing behind that blocks the next one.
 bool Listen(FindFunction find, ForegroundFunction foreground);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "device/paths.h"
 #include "platform/phone/frontend.h"
 #include "platform/phone/render.h"
 #include "base/text.h"
@@ -155,8 +156,8 @@ std::optional<keys::Key> ScriptFrontEnd::NextKey() {
                 break;
             case ScriptLine::Kind::Unknown:
                 const std::string_view quoted = Quoted(*line);
-                std::fprintf(errors_, "tavonne: line %d: unknown key \"%.*s%s\"\n", lineNumber_,
-                             static_cast<int>(quoted.size()), quoted.data(),
+                std::fprintf(errors_, "tavonne: line %d: unknown key \"%s%s\"\n", lineNumber_,
+                             device::EscapedName(quoted).c_str(),
                              quoted.size() < line->size() ? "..." : "");
                 std::fflush(errors_);
                 break;

@@ -1,9 +1,13 @@
 // The status line under the phone: texts with an end time, and the status file of the device.
 #include "platform/phone/status_line.h"
 
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+
+#include "device/beneath.h"
 #include "device/device_folder.h"
 #include "base/text.h"
 
@@ -21,12 +25,19 @@ std::wstring shown;
 Clock::time_point shownUntil;
 Clock::time_point lookUntil;
 
-// The line in the status file, which is then removed; nothing when there is none.
+// The line in the status file (read without following a link), which is then removed; nothing
+// when there is none.
 std::optional<std::wstring> TakeStatusFile() {
     const std::filesystem::path file = device::StatusFile();
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    if (!in || !std::getline(in, line) || line.empty())
+    const device::UniqueFd fd =
+        device::OpenBeneath(device::Folder(), file.lexically_relative(device::Folder()),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    char text[4096];
+    const ssize_t size = fd.Get() >= 0 ? read(fd.Get(), text, sizeof text) : -1;
+    if (size <= 0)
+        return std::nullopt;
+    const std::string line(text, std::find(text, text + size, '\n'));
+    if (line.empty())
         return std::nullopt;
     std::error_code error;
     std::filesystem::remove(file, error);

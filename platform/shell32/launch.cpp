@@ -127,7 +127,8 @@ int Start(const std::filesystem::path& program, const std::filesystem::path& wor
     // Standard input from nowhere; output and errors go to the phone's log, never the screen.
     if (posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0) != 0 ||
         posix_spawn_file_actions_addopen(&setup.actions, 1, log.c_str(),
-                                         O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY, 0644) != 0 ||
+                                         O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NOFOLLOW,
+                                         0644) != 0 ||
         posix_spawn_file_actions_adddup2(&setup.actions, 1, 2) != 0 ||
         posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder.c_str()) != 0) {
         return ENOMEM;

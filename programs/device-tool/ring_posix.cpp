@@ -16,6 +16,7 @@
 
 #include "base/text.h"
 #include "device/paths.h"
+#include "device/phone_files.h"
 #include "device/provision.h"
 #include "device/tone_file.h"
 #include "programs/sound/sound.h"
@@ -26,6 +27,8 @@ namespace {
 
 constexpr char16_t kRingKey[] = u"ControlPanel\\Sounds\\RingTone0";
 constexpr char16_t kSmsKey[] = u"ControlPanel\\Sounds\\SMS";
+// Ten minutes: into TAVONNE_AUDIO_OUT, at most about 100 MB.
+constexpr int kLongestRingSeconds = 600;
 
 volatile sig_atomic_t interrupted = 0;
 
@@ -92,7 +95,7 @@ class Keys {
 
 int Error(const std::string& message) {
     std::cout << std::flush;
-    std::cerr << "ERROR: " << message << "\n";
+    std::cerr << "ERROR: " << device::EscapedName(message) << "\n";
     return 1;
 }
 
@@ -104,7 +107,7 @@ int PlaySound(const char16_t* key, const std::string& what, sound::Schedule sche
     if (!path)
         return Error(keyName + " has no Sound value: no " + what + " is set.");
     const std::string shown = text::ToUtf8(*path);
-    const device::ToneFile file = device::ReadToneFile(device::HostPath(*path));
+    const device::ToneFile file = device::ReadToneFile(*path);
     const device::ToneInfo info = device::InspectTone(file.bytes);
     if (!file.problem.empty() || !info.Playable())
         return Error("the " + what + " " + shown + " cannot be played: " +
@@ -124,8 +127,9 @@ int PlaySound(const char16_t* key, const std::string& what, sound::Schedule sche
     if (!output)
         return Error("the " + what + " " + shown + " cannot be played: " + result.problem + ".");
 
-    std::cout << "Playing the " << what << " " << shown << " (" << device::DescribeTone(info)
-              << "), " << how << "." << std::endl;
+    std::cout << device::EscapedName("Playing the " + what + " " + shown + " (" +
+                                     device::DescribeTone(info) + "), " + how + ".")
+              << std::endl;
     int plays = 0;
     result = sound::Play(*tone, *output, schedule, stopped, nullptr, &plays);
     if (result.failure != sound::Failure::None)
@@ -141,8 +145,11 @@ int Ring(const std::vector<std::string>& args) {
     if (args.size() == 4 && args[2] == "--seconds") {
         char* end = nullptr;
         schedule.limitSeconds = std::strtod(args[3].c_str(), &end);
-        if (end == args[3].c_str() || *end != '\0' || !(schedule.limitSeconds > 0))
-            return Error("--seconds wants a number of seconds above 0, not " + args[3] + ".");
+        // Also refuses inf and nan, and what is too short to be heard.
+        if (end == args[3].c_str() || *end != '\0' || !(schedule.limitSeconds >= 0.1) ||
+            schedule.limitSeconds > kLongestRingSeconds)
+            return Error("--seconds wants a number of seconds from 0.1 to " +
+                         std::to_string(kLongestRingSeconds) + ", not " + args[3] + ".");
     } else if (args.size() != 2) {
         return Error("usage: tavonne-device ring [--seconds N]");
     }

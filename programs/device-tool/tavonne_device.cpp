@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +18,7 @@
 
 #include "base/host_path.h"
 #include "base/text.h"
+#include "device/phone_files.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
@@ -598,18 +600,24 @@ int Path(const std::vector<std::string>& args) {
     return 0;
 }
 
+volatile std::sig_atomic_t copyInterrupted = 0;
+
+void OnCopyInterrupted(int signal) {
+    copyInterrupted = signal;
+}
+
 // Copies host files into a folder of the phone under their own names, making the folder. Every
 // name is checked before anything is copied; a file of the same name in any letter case is
-// replaced, as the phone would.
+// replaced, as the phone would. Each file goes in whole or not at all, and a failure says which
+// files were copied before it.
 int Copy(const std::vector<std::string>& args) {
-    namespace fs = std::filesystem;
     if (args.size() < 4)
         SyntaxError();
     const std::vector<std::string> files(args.begin() + 2, args.end() - 1);
     std::set<std::u16string> names;
     for (const std::string& file : files) {
         std::error_code error;
-        if (!fs::is_regular_file(text::PathFromUtf8(file), error))
+        if (!std::filesystem::is_regular_file(text::PathFromUtf8(file), error))
             throw Failure{"ERROR: " + device::EscapedName(file) +
                           " is not a file. Nothing was copied."};
         const std::string name = text::PathToUtf8(text::PathFromUtf8(file).filename());
@@ -625,21 +633,24 @@ int Copy(const std::vector<std::string>& args) {
     }
     device::EnsureProvisioned();
     const std::u16string folder = text::FromUtf8(args.back());
-    std::error_code error;
-    fs::create_directories(device::HostPath(folder), error);
-    if (error)
-        throw Failure{"ERROR: The folder " + args.back() + " cannot be made on the phone (" +
-                      error.message() + ")."};
-    for (const std::string& file : files) {
-        const std::u16string name =
-            text::FromUtf8(text::PathToUtf8(text::PathFromUtf8(file).filename()));
-        const fs::path target = device::HostPath(folder + u"\\" + name);
-        fs::copy_file(text::PathFromUtf8(file), target, fs::copy_options::overwrite_existing,
-                      error);
-        if (error)
-            throw Failure{"ERROR: " + device::EscapedName(file) + " cannot be copied to " +
-                          device::EscapedName(text::PathToUtf8(target)) + " (" + error.message() +
-                          ")."};
+    for (int signal : {SIGINT, SIGTERM})
+        std::signal(signal, OnCopyInterrupted);
+    std::string copied;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string name = text::PathToUtf8(text::PathFromUtf8(files[i]).filename());
+        const std::string problem =
+            device::CopyToPhone(text::PathFromUtf8(files[i]), folder, text::FromUtf8(name),
+                                [] { return copyInterrupted != 0; });
+        if (!problem.empty()) {
+            const std::string before =
+                i == 0 ? "Nothing was copied."
+                       : std::to_string(i) + " file(s) copied before it:" + copied + ".";
+            throw Failure{"ERROR: " + device::EscapedName(files[i]) + " cannot be copied to " +
+                              device::EscapedName(args.back()) + " (" + problem + "); " +
+                              "the phone keeps what it had under that name. " + before,
+                          copyInterrupted != 0 ? 128 + copyInterrupted : 1};
+        }
+        copied += (i == 0 ? " " : ", ") + device::EscapedName(name);
     }
     std::cout << "        " << files.size() << " file(s) copied.\n";
     return 0;

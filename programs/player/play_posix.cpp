@@ -12,22 +12,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "device/beneath.h"
 #include "device/device_folder.h"
+#include "device/paths.h"
 #include "programs/player/player.h"
 #include "programs/sound/sound.h"
 
 namespace player {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // "3,5 s": seconds as the phone's French screens write them.
 std::string FrenchSeconds(double seconds) {
@@ -53,26 +51,17 @@ bool Stopped() {
 // until the lock is its own; when several start together, one of them ends up playing.
 class PlayerLock {
   public:
-    PlayerLock() {
-        const fs::path file = device::Folder() / "run" / "qhandler.lock";
-        std::error_code error;
-        fs::create_directories(file.parent_path(), error);
-        fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    }
-    ~PlayerLock() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    PlayerLock(const PlayerLock&) = delete;
-    PlayerLock& operator=(const PlayerLock&) = delete;
+    PlayerLock()
+        : fd_(device::OpenBeneath(device::Folder(), "run/qhandler.lock",
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY)) {}
 
     void Take() {
-        if (fd_ < 0)
+        if (fd_.Get() < 0)
             return;
         using Clock = std::chrono::steady_clock;
         const auto patience = Clock::now() + std::chrono::seconds(2);
         std::set<pid_t> asked;
-        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        while (flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) {
             const pid_t holder = Holder();
             // A player that does not stop when asked is made to.
             const int signal = Clock::now() < patience ? SIGTERM : SIGKILL;
@@ -82,14 +71,14 @@ class PlayerLock {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         const std::string pid = std::to_string(getpid());
-        if (ftruncate(fd_, 0) != 0 || pwrite(fd_, pid.data(), pid.size(), 0) < 0)
+        if (ftruncate(fd_.Get(), 0) != 0 || pwrite(fd_.Get(), pid.data(), pid.size(), 0) < 0)
             return;  // the next player then waits for this one's tone to end
     }
 
   private:
     pid_t Holder() const {
         char text[16] = {};
-        const ssize_t size = pread(fd_, text, sizeof text - 1, 0);
+        const ssize_t size = pread(fd_.Get(), text, sizeof text - 1, 0);
         return size > 0 ? static_cast<pid_t>(atoi(text)) : 0;
     }
 
@@ -102,7 +91,7 @@ class PlayerLock {
                mine.st_ino == theirs.st_ino;
     }
 
-    int fd_ = -1;
+    const device::UniqueFd fd_;
 };
 
 // Plays in this process. `report`, when not -1, gets the exit code as one byte as soon as it is
@@ -156,19 +145,13 @@ int PlayHere(const std::string& said, const std::string& name, std::span<const u
 
 }  // namespace
 
-// Replaced whole (written aside, then renamed).
+// Replaced whole (written beside, then renamed), never through a link.
 void Tell(const std::string& line) {
-    std::error_code error;
-    const fs::path status = device::StatusFile();
-    fs::create_directories(status.parent_path(), error);
-    const fs::path aside = status.string() + "." + std::to_string(getpid());
-    {
-        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
-        out << OneLine(line) << '\n';
-    }
-    fs::rename(aside, status, error);
-    if (error)
-        fs::remove(aside, error);
+    const device::UniqueFd run = device::OpenFolderBeneath(device::Folder(), "run", true);
+    device::FileBeside status(run.Get(), "status");
+    const std::string text = device::EscapedName(line) + '\n';
+    if (run.Get() >= 0 && status.Write(text.data(), text.size()))
+        status.Commit();
 }
 
 // Plays in a child process that outlives this one, and answers with its result as soon as it

@@ -12,9 +12,8 @@ namespace player {
 
 enum ExitCode { kPlayable = 0, kNoFile = 1, kNotATone = 2, kUsage = 3, kNoOutput = 4 };
 
-// Control characters escaped, so that each run keeps to one line of the log.
-std::string OneLine(std::string_view text);
-// One line in the phone's log (and on standard error when someone runs the player by hand).
+// One line in the phone's log, its control characters escaped so that each run keeps to one line
+// (and on standard error when someone runs the player by hand).
 void Log(std::string_view text);
 
 // The status line for the person at the phone: what plays, or why nothing can.

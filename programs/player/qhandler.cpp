@@ -15,29 +15,16 @@
 #include "base/text.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
+#include "device/phone_files.h"
 #include "device/tone_file.h"
 #include "programs/entry/entry.h"
 #include "programs/player/player.h"
 
 namespace player {
 
-std::string OneLine(std::string_view text) {
-    std::string shown;
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
-            shown += escape;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 // Appended with a single write, so that lines of other processes never interleave.
 void Log(std::string_view text) {
-    const std::string line = OneLine(text) + '\n';
+    const std::string line = device::EscapedName(text) + '\n';
     // Someone running the player by hand sees the line too.
     if (!device::AppendToLog(line) || isatty(STDERR_FILENO))
         fputs(line.c_str(), stderr);
@@ -58,8 +45,7 @@ std::string ToneName(std::string_view parameter) {
 int Play(std::string_view parameter) {
     const std::string said = "qhandler: play \"" + std::string(parameter) + "\": ";
     const std::string name = ToneName(parameter);
-    const device::ToneFile loaded =
-        device::ReadToneFile(device::HostPath(text::FromUtf8(parameter)));
+    const device::ToneFile loaded = device::ReadToneFile(text::FromUtf8(parameter));
     if (!loaded.problem.empty()) {
         Log(said + loaded.problem);
         Tell(name + " : fichier introuvable");

@@ -2,6 +2,7 @@
 #include "programs/sound/sound.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <SDL2/SDL.h>
@@ -11,7 +12,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
+
+#include "device/beneath.h"
 
 namespace sound {
 
@@ -228,26 +232,55 @@ class MidiTone : public Tone {
 
 class FileOutput : public Output {
   public:
-    FileOutput(const char* path, int rate, int channels) {
+    FileOutput(int rate, int channels) {
         info_.samplerate = rate;
         info_.channels = channels;
         info_.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        file_ = sf_open(path, SFM_WRITE, &info_);
     }
-    ~FileOutput() override { Finish(); }
-    bool Opened() const { return file_ != nullptr; }
+    ~FileOutput() override {
+        if (file_ != nullptr)
+            sf_close(file_);
+    }
+
+    bool Open(const std::filesystem::path& path, std::string& problem) {
+        const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+        const std::string name = path.filename().string();
+        folder_.Reset(open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat info;
+        if (folder_.Get() < 0 || name.empty() || name == "." || name == "..") {
+            problem = folder_.Get() < 0 ? strerror(errno) : "not a file name";
+            return false;
+        }
+        // Renaming over a link replaces the link; a FIFO or a device is no file to replace.
+        if (fstatat(folder_.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+            problem = "not a regular file";
+            return false;
+        }
+        beside_ = std::make_unique<device::FileBeside>(folder_.Get(), name);
+        if (beside_->Fd() < 0) {
+            problem = strerror(errno);
+            return false;
+        }
+        file_ = sf_open_fd(beside_->Fd(), SFM_WRITE, &info_, SF_FALSE);
+        if (file_ == nullptr)
+            problem = sf_strerror(nullptr);
+        return file_ != nullptr;
+    }
     bool Write(const int16_t* frames, std::size_t count) override {
         return sf_writef_short(file_, frames, static_cast<sf_count_t>(count)) ==
                static_cast<sf_count_t>(count);
     }
-    void Finish() override {
-        if (file_ != nullptr)
-            sf_close(file_);
+    bool Finish() override {
+        const bool closed = sf_close(file_) == 0;
         file_ = nullptr;
+        return closed && beside_->Commit();
     }
 
   private:
     SF_INFO info_{};
+    device::UniqueFd folder_;
+    std::unique_ptr<device::FileBeside> beside_;
     SNDFILE* file_ = nullptr;
 };
 
@@ -301,15 +334,16 @@ class SdlOutput : public Output {
         return true;
     }
 
-    void Finish() override {
+    bool Finish() override {
         while (!stopped_() && SDL_GetQueuedAudioSize(device_) > 0)
             SDL_Delay(10);
         if (stopped_()) {
             SDL_ClearQueuedAudio(device_);
-            return;
+            return true;
         }
         // The device's own buffer is still to be heard.
         SDL_Delay(1000 * have_.samples / std::max(have_.freq, 1) + 20);
+        return true;
     }
 
   private:
@@ -356,11 +390,12 @@ bool WritesToFile() {
 std::unique_ptr<Output> OpenOutput(int rate, int channels, std::function<bool()> stopped,
                                    Result& result) {
     if (const char* path = OutputFile()) {
-        auto file = std::make_unique<FileOutput>(path, rate, channels);
-        if (file->Opened())
+        auto file = std::make_unique<FileOutput>(rate, channels);
+        std::string problem;
+        if (file->Open(path, problem))
             return file;
-        result = Fail(Failure::NoOutput,
-                      std::string("cannot write ") + path + " (" + sf_strerror(nullptr) + ")");
+        result =
+            Fail(Failure::NoOutput, std::string("cannot write ") + path + " (" + problem + ")");
         return nullptr;
     }
     auto output = std::make_unique<SdlOutput>(std::move(stopped));
@@ -416,7 +451,8 @@ Result Play(Tone& tone, Output& output, const Schedule& schedule,
     }
     if (plays != nullptr)
         *plays = begun;
-    output.Finish();
+    if (!output.Finish())
+        return failed;
     return {};
 }
 

@@ -43,14 +43,16 @@ class Tone {
 std::unique_ptr<Tone> OpenTone(std::span<const unsigned char> bytes, const device::ToneInfo& info,
                                Result& result);
 
-// Where the frames go: the file TAVONNE_AUDIO_OUT names, else the machine's audio output.
+// Where the frames go: the file TAVONNE_AUDIO_OUT names (written beside its name and renamed into
+// place once whole; never a FIFO or a device), else the machine's audio output.
 class Output {
   public:
     virtual ~Output() = default;
     // False when the output failed; waits while the output is well ahead of what is heard.
     virtual bool Write(const int16_t* frames, std::size_t count) = 0;
-    // Lets what was written be heard (or closes the file); returns at once when stopped.
-    virtual void Finish() = 0;
+    // Lets what was written be heard (or puts the file in place); returns at once when stopped.
+    // False when the output failed.
+    virtual bool Finish() = 0;
 };
 
 // `stopped` is asked often while waiting; when it says true, waits end and the sound stops.
