@@ -308,6 +308,15 @@ TEST_F(LaunchedPlayer, TheLockNeitherDelaysNorStrandsATone) {
                                      "program"),
               std::string::npos)
         << LogLines().back();
+
+    // A lock that leads out of the device is not followed.
+    const fs::path outside = device.Folder().parent_path() / "outside.txt";
+    std::ofstream(outside) << "untouched";
+    fs::remove(device::Folder() / "run" / "qhandler.lock");
+    fs::create_symlink(outside, device::Folder() / "run" / "qhandler.lock");
+    EXPECT_EQ(Launch({"\\Windows\\Alarm1.mid"}), std::vector<int>{4});
+    EXPECT_EQ(Read(outside), "untouched");
+    fs::remove(outside);
 }
 
 TEST_F(Player, FindsATonePathWrittenInOtherLetterCase) {
