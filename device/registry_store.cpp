@@ -99,8 +99,8 @@ enum Sql {
     kSqlCount
 };
 
-// Every statement is prepared when the database opens: one that does not prepare means the
-// tables are not the registry's.
+// Each statement is prepared on its first use (a start uses a few); the tables were checked when
+// the database opened, so each prepares.
 constexpr std::array<const char*, kSqlCount> kSql = {
     "BEGIN IMMEDIATE",
     "COMMIT",
@@ -198,7 +198,13 @@ LONG Check(int rc) {
 // One use of a prepared statement; it is reset for the next use when this ends.
 class Query {
   public:
-    explicit Query(Sql which) : statement_(database->statements[which]) {}
+    explicit Query(Sql which) : statement_(database->statements[which]) {
+        if (statement_ == nullptr) {
+            sqlite3_prepare_v3(database->db, kSql[which], -1, SQLITE_PREPARE_PERSISTENT,
+                               &statement_, nullptr);
+            database->statements[which] = statement_;
+        }
+    }
     ~Query() {
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
@@ -431,7 +437,6 @@ LONG PrepareFile() {
 }
 
 LONG Connect(Database& opened) {
-    opened.statements.resize(kSqlCount, nullptr);
     const int rc = sqlite3_open_v2(FileName().c_str(), &opened.db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
@@ -481,15 +486,36 @@ LONG CheckPages(sqlite3* db) {
     return ERROR_SUCCESS;
 }
 
-LONG PrepareStatements(Database& opened) {
-    for (int i = 0; i < kSqlCount; ++i) {
-        const int rc = sqlite3_prepare_v3(opened.db, kSql[i], -1, SQLITE_PREPARE_PERSISTENT,
-                                          &opened.statements[i], nullptr);
-        if (rc != SQLITE_OK) {
-            Report("its tables are not the registry's (" + std::string(sqlite3_errmsg(opened.db)) +
-                   "); left as it is");
-            return ERROR_REGISTRY_CORRUPT;
+// The registry's two tables, exactly as it made them: sqlite_schema keeps each CREATE statement
+// as it was written.
+std::vector<std::string> RegistryTables() {
+    std::vector<std::string> tables;
+    const std::string_view schema(kSchema);
+    for (size_t start = schema.find("CREATE TABLE"); start != std::string_view::npos;
+         start = schema.find("CREATE TABLE", start + 1))
+        tables.emplace_back(schema.substr(start, schema.find(");", start) + 1 - start));
+    return tables;
+}
+
+LONG CheckTables(Database& opened) {
+    opened.statements.resize(kSqlCount, nullptr);
+    sqlite3_stmt* tables = nullptr;
+    std::vector<std::string> found;
+    if (sqlite3_prepare_v2(opened.db,
+                           "SELECT sql FROM sqlite_schema WHERE type = 'table' AND "
+                           "name IN ('keys', 'vals') ORDER BY name",
+                           -1, &tables, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(tables) == SQLITE_ROW) {
+            const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(tables, 0));
+            found.emplace_back(sql != nullptr ? sql : "");
         }
+    }
+    sqlite3_finalize(tables);
+    if (found != RegistryTables()) {
+        Report(
+            "its tables are not the registry's (keys and vals are not as it makes them); left "
+            "as it is");
+        return ERROR_REGISTRY_CORRUPT;
     }
     return ERROR_SUCCESS;
 }
@@ -520,7 +546,7 @@ LONG OpenLocked() {
         return checked;
     failure = checked;
     if (failure == ERROR_SUCCESS)
-        failure = PrepareStatements(*opened);
+        failure = CheckTables(*opened);
     if (failure != ERROR_SUCCESS)
         return failure;
     // Rollback journal (the header check keeps it so) with synchronous=FULL: the journal is on

@@ -370,6 +370,28 @@ TEST_F(FilesTest, ASecondSearchSeesEveryChangeToTheFiles) {
     EXPECT_EQ(Report(u"\\T\\*.wav", u"song.wav").size, 9u);
 }
 
+// A search may take the names that the search before it read in the same folder, but only
+// while the folder is unchanged: names added, removed or renamed since are seen.
+TEST_F(FilesTest, NamesChangedSinceTheLastSearchOfTheFolderAreSeen) {
+    using Names = std::vector<std::string>;
+    Touch("T/a.wav");
+    Touch("T/b.mid");
+    const auto settled = [&] { SetWriteTime(root / "T", 0); };  // unchanged for long
+    settled();
+    EXPECT_EQ(::Names(u"\\T\\*.wav"), Names{"a.wav"});
+    EXPECT_EQ(::Names(u"\\T\\*.mid"), Names{"b.mid"});
+    Touch("T/c.mid");
+    EXPECT_EQ(::Names(u"\\T\\*.mid"), (Names{"b.mid", "c.mid"}));
+    settled();
+    EXPECT_EQ(::Names(u"\\T\\*.wav"), Names{"a.wav"});
+    fs::rename(root / "T" / "b.mid", root / "T" / "d.mid");
+    EXPECT_EQ(::Names(u"\\T\\*.mid"), (Names{"c.mid", "d.mid"}));
+    settled();
+    EXPECT_EQ(::Names(u"\\T\\*.mid"), (Names{"c.mid", "d.mid"}));
+    fs::remove(root / "T" / "c.mid");
+    EXPECT_EQ(::Names(u"\\T\\*.*"), (Names{"a.wav", "d.mid"}));
+}
+
 TEST_F(FilesTest, FolderEntriesShowTheirCurrentTimes) {
     fs::create_directories(root / "T" / "Sub.wav");
     SetWriteTime(root / "T" / "Sub.wav", 0);

@@ -3,15 +3,19 @@
 // plays on an audio output, one tone at a time; and installing it into the device folder.
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -202,6 +206,117 @@ TEST_F(Player, PlaysOnTheAudioOutputAfterAnsweringAndANewToneStopsTheOldOne) {
     EXPECT_NE(raw.find_first_not_of('\0'), std::string::npos);
     for (pid_t player : players)
         kill(player, SIGTERM);
+}
+
+// The players of a device, the way "Jouer" starts them: each launch returns, and the tone of the
+// last one launched is the one that plays on.
+class LaunchedPlayer : public Player {
+  protected:
+    void SetUp() override {
+        Player::SetUp();
+        ASSERT_TRUE(device::InstallPlayer(device::FileSystemRoot(), kPlayer));
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", (device.Folder() / "heard.raw").c_str(), 1);
+    }
+    void TearDown() override {
+        for (pid_t player : RunningPlayers())
+            kill(player, SIGTERM);
+        unsetenv("SDL_AUDIODRIVER");
+        unsetenv("SDL_DISKAUDIOFILE");
+    }
+
+    // Starts one launch per tone, in this order, without waiting; then their exit codes.
+    static std::vector<int> Launch(const std::vector<std::string>& tones) {
+        const fs::path installed = device::FileSystemRoot() / "Windows" / "qhandler.exe";
+        std::vector<pid_t> launched;
+        for (const std::string& tone : tones)
+            launched.push_back(StartProgram(installed.string(), {tone}));
+        std::vector<int> codes;
+        for (pid_t pid : launched) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            codes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        }
+        return codes;
+    }
+
+    // A WAV tone of `seconds`, audible throughout.
+    static void WriteLongTone(const std::string& name, int seconds) {
+        SF_INFO info{};
+        info.samplerate = 8000;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        std::vector<short> samples(static_cast<size_t>(info.samplerate * seconds));
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = (i / 20) % 2 ? 8000 : -8000;
+        SNDFILE* out = sf_open(Host("Windows/" + name).c_str(), SFM_WRITE, &info);
+        ASSERT_NE(out, nullptr);
+        sf_write_short(out, samples.data(), static_cast<sf_count_t>(samples.size()));
+        sf_close(out);
+    }
+
+    static std::string LastPlayed() {
+        std::string last;
+        for (const std::string& line : LogLines()) {
+            if (StartsWith(line, "qhandler: play "))
+                last = line;
+        }
+        return last;
+    }
+};
+
+TEST_F(LaunchedPlayer, TheLastOfABurstIsTheToneThatPlays) {
+    std::vector<std::string> burst(12, "\\Windows\\AlarmXtra2-Slow.mid");
+    burst.push_back("\\Windows\\Alarm4.mid");
+    for (int code : Launch(burst))
+        EXPECT_EQ(code, 0);
+    WaitUntil([] { return RunningPlayers().size() <= 1; }, std::chrono::seconds(3));
+    EXPECT_EQ(RunningPlayers().size(), 1u);
+    // An earlier launch that reaches the device late must not take over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(StartsWith(Status(), "\u266A Alarm4.mid, ")) << Status();
+    EXPECT_TRUE(StartsWith(LastPlayed(), "qhandler: play \"\\Windows\\Alarm4.mid\": MIDI"))
+        << LastPlayed();
+}
+
+// Whatever lies in the lock file, a new tone replaces the one playing at once; a lock that
+// another program holds while no player runs is said at once, and no player is left waiting.
+TEST_F(LaunchedPlayer, TheLockNeitherDelaysNorStrandsATone) {
+    WriteLongTone("Long.wav", 30);
+    EXPECT_EQ(Launch({"\\Windows\\Long.wav"}), std::vector<int>{0});
+    std::ofstream(device::Folder() / "run" / "qhandler.lock", std::ios::trunc) << "not a pid\n";
+    EXPECT_EQ(Launch({"\\Windows\\Notify.mid"}), std::vector<int>{0});
+    EXPECT_TRUE(StartsWith(Status(), "\u266A Notify.mid, ")) << Status();
+    for (pid_t player : RunningPlayers())
+        kill(player, SIGTERM);
+    ASSERT_TRUE(WaitUntil([] { return RunningPlayers().empty(); }, std::chrono::seconds(5)));
+
+    const pid_t stranger = fork();
+    if (stranger == 0) {
+        const int lock = open((device::Folder() / "run" / "qhandler.lock").c_str(), O_RDWR);
+        flock(lock, LOCK_EX);
+        sleep(25);
+        _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Launch({"\\Windows\\Alarm1.mid"}), std::vector<int>{4});
+    EXPECT_TRUE(RunningPlayers().empty());
+    kill(stranger, SIGKILL);
+    waitpid(stranger, nullptr, 0);
+    EXPECT_EQ(Status(), "Alarm1.mid : pas de sortie audio");
+    EXPECT_NE(LogLines().back().find("; the player's lock (run/qhandler.lock) is held by another "
+                                     "program"),
+              std::string::npos)
+        << LogLines().back();
+
+    // A lock that leads out of the device is not followed.
+    const fs::path outside = device.Folder().parent_path() / "outside.txt";
+    std::ofstream(outside) << "untouched";
+    fs::remove(device::Folder() / "run" / "qhandler.lock");
+    fs::create_symlink(outside, device::Folder() / "run" / "qhandler.lock");
+    EXPECT_EQ(Launch({"\\Windows\\Alarm1.mid"}), std::vector<int>{4});
+    EXPECT_EQ(Read(outside), "untouched");
+    fs::remove(outside);
 }
 
 TEST_F(Player, FindsATonePathWrittenInOtherLetterCase) {

@@ -93,17 +93,6 @@ std::string LogText() {
     return ReadFile(device::LogFile());
 }
 
-// Asks `condition` every 20 ms until it holds, for `bound` at most; whether it held.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // How many times the process's main thread has gone to sleep: it rises while the thread waits
 // in a retry loop, and stays while the thread waits for input.
 long SleepsOf(pid_t pid) {

@@ -57,18 +57,20 @@ bool IsSpinnerKey(HWND upDown, WPARAM key) {
 // The procedure put in front of the buddy list's own: the up-down's keys go to the up-down,
 // everything else to the list.
 LRESULT CALLBACK BuddyListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto upDown = static_cast<HWND>(GetPropW(list, kSpinnerProperty));
     switch (message) {
         case WM_GETDLGCODE: {
+            auto upDown = static_cast<HWND>(GetPropW(list, kSpinnerProperty));
             const auto* key = reinterpret_cast<const MSG*>(lParam);
             if (key != nullptr && key->message == WM_KEYDOWN && IsSpinnerKey(upDown, key->wParam))
                 return key->wParam == VK_RETURN ? DLGC_WANTALLKEYS : DLGC_WANTARROWS;
             break;
         }
-        case WM_KEYDOWN:
+        case WM_KEYDOWN: {
+            auto upDown = static_cast<HWND>(GetPropW(list, kSpinnerProperty));
             if (IsSpinnerKey(upDown, wParam))
                 return SendMessageW(upDown, WM_KEYDOWN, wParam, lParam);
             break;
+        }
         default:
             break;
     }

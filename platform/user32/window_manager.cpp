@@ -661,6 +661,15 @@ std::optional<std::u16string> PropertyKey(LPCWSTR name) {
     return text::Fold(name);
 }
 
+// A window has a few properties, and the list boxes' procedures ask for theirs with every
+// message: a scan that compares without regard to case allocates nothing.
+auto FindProperty(Window& window, LPCWSTR name) {
+    const std::u16string_view wanted(name, text::Length(name));
+    return std::find_if(
+        window.properties.begin(), window.properties.end(),
+        [&](const auto& property) { return text::EqualNoCase(property.first, wanted); });
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI SetPropW(HWND hWnd, LPCWSTR lpString, HANDLE hData) {
@@ -676,7 +685,7 @@ extern "C" HANDLE WINAPI GetPropW(HWND hWnd, LPCWSTR lpString) {
     Window* window = Lookup(hWnd);
     if (window == nullptr || lpString == nullptr || IS_INTRESOURCE(lpString))
         return nullptr;
-    auto found = window->properties.find(text::Fold(lpString));
+    auto found = FindProperty(*window, lpString);
     return found == window->properties.end() ? nullptr : found->second;
 }
 
@@ -684,7 +693,7 @@ extern "C" HANDLE WINAPI RemovePropW(HWND hWnd, LPCWSTR lpString) {
     Window* window = Lookup(hWnd);
     if (window == nullptr || lpString == nullptr || IS_INTRESOURCE(lpString))
         return nullptr;
-    auto found = window->properties.find(text::Fold(lpString));
+    auto found = FindProperty(*window, lpString);
     if (found == window->properties.end())
         return nullptr;
     HANDLE data = found->second;

@@ -128,24 +128,36 @@ class WaveTone : public Tone {
 
 // ---- MIDI, synthesised by FluidSynth, faster than real time when the output takes it ----
 
-class MidiTone : public Tone {
+bool Problem(std::string& problem, const char* what) {
+    problem = what;
+    return false;
+}
+
+// The synthesizer with its SoundFont, made on the first MIDI tone and kept for the process's
+// life: a player that stays for its next tone plays it without loading the SoundFont again.
+class Synthesizer {
   public:
-    MidiTone(std::span<const unsigned char> bytes, double seconds)
-        : bytes_(bytes.begin(), bytes.end()),
-          musicFrames_(static_cast<std::size_t>(seconds * kMidiRate + 0.5)) {}
-    ~MidiTone() override {
-        if (player_ != nullptr)
-            delete_fluid_player(player_);
+    ~Synthesizer() {
         if (synth_ != nullptr)
             delete_fluid_synth(synth_);
         if (settings_ != nullptr)
             delete_fluid_settings(settings_);
     }
 
-    bool Open(std::string& problem) {
+    // Nothing when it cannot start; `problem` then says why.
+    static fluid_synth_t* Get(std::string& problem) {
+        static Synthesizer kept;
+        if (kept.synth_ == nullptr && !kept.Start(problem))
+            return nullptr;
+        return kept.synth_;
+    }
+
+  private:
+    bool Start(std::string& problem) {
         for (int level = 0; level < LAST_LOG_LEVEL; ++level)
             fluid_set_log_function(level, nullptr, nullptr);
-        settings_ = new_fluid_settings();
+        if (settings_ == nullptr)
+            settings_ = new_fluid_settings();
         if (settings_ == nullptr)
             return Problem(problem, "the synthesizer cannot start");
         fluid_settings_setnum(settings_, "synth.sample-rate", kMidiRate);
@@ -156,18 +168,42 @@ class MidiTone : public Tone {
         // The player follows the samples written, so a file can be rendered at any speed.
         fluid_settings_setstr(settings_, "player.timing-source", "sample");
         fluid_settings_setint(settings_, "synth.lock-memory", 0);
-        synth_ = new_fluid_synth(settings_);
-        if (synth_ == nullptr)
+        // Only the samples of the instruments a tone selects are read from the SoundFont.
+        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
+        fluid_synth_t* synth = new_fluid_synth(settings_);
+        if (synth == nullptr)
             return Problem(problem, "the synthesizer cannot start");
-        bool loaded = false;
         for (const char* font : kSoundFonts) {
-            if (access(font, R_OK) == 0 && fluid_synth_sfload(synth_, font, 1) != FLUID_FAILED) {
-                loaded = true;
-                break;
+            if (access(font, R_OK) == 0 && fluid_synth_sfload(synth, font, 1) != FLUID_FAILED) {
+                synth_ = synth;
+                return true;
             }
         }
-        if (!loaded)
-            return Problem(problem, "no General MIDI SoundFont (install timgm6mb-soundfont)");
+        delete_fluid_synth(synth);
+        return Problem(problem, "no General MIDI SoundFont (install timgm6mb-soundfont)");
+    }
+
+    fluid_settings_t* settings_ = nullptr;
+    fluid_synth_t* synth_ = nullptr;
+};
+
+class MidiTone : public Tone {
+  public:
+    MidiTone(std::span<const unsigned char> bytes, double seconds)
+        : bytes_(bytes.begin(), bytes.end()),
+          musicFrames_(static_cast<std::size_t>(seconds * kMidiRate + 0.5)) {}
+    ~MidiTone() override {
+        if (player_ != nullptr)
+            delete_fluid_player(player_);
+        // The next tone starts from silence.
+        if (synth_ != nullptr)
+            fluid_synth_system_reset(synth_);
+    }
+
+    bool Open(std::string& problem) {
+        synth_ = Synthesizer::Get(problem);
+        if (synth_ == nullptr)
+            return false;
         if (!Rewind())
             return Problem(problem, "the synthesizer refused the MIDI file");
         return true;
@@ -215,13 +251,7 @@ class MidiTone : public Tone {
     }
 
   private:
-    static bool Problem(std::string& problem, const char* what) {
-        problem = what;
-        return false;
-    }
-
     std::vector<unsigned char> bytes_;
-    fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     fluid_player_t* player_ = nullptr;
     std::size_t musicFrames_;
@@ -286,46 +316,99 @@ class FileOutput : public Output {
 
 void NoLog(void*, int, SDL_LogPriority, const char*) {}
 
-class SdlOutput : public Output {
+// The device's buffer, about 10 ms: the first frames are heard that much after they are queued
+// (SDL takes a power of two).
+Uint16 BufferFrames(int rate) {
+    Uint16 frames = 64;
+    while (frames < 4096 && frames * 1000 < rate * 8)
+        frames *= 2;
+    return frames;
+}
+
+// The audio device, opened on the first tone at the synthesizer's format and kept for the
+// process's life, paused between tones: a player that stays for its next tone starts it without
+// opening the device again (closing one waits for SDL's thread to drain it). Each tone is
+// converted to it.
+class AudioDevice {
   public:
-    SdlOutput(std::function<bool()> stopped) : stopped_(std::move(stopped)) {}
-    ~SdlOutput() override {
+    static constexpr int kChannels = 2;
+
+    ~AudioDevice() {
         if (device_ != 0)
             SDL_CloseAudioDevice(device_);
         if (started_)
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
 
-    bool Open(int rate, int channels, std::string& problem) {
+    // 0 when there is no audio output; `problem` then says why.
+    static SDL_AudioDeviceID Get(std::string& problem, Uint32& bufferMilliseconds) {
+        static AudioDevice kept;
+        if (kept.device_ == 0 && !kept.Open(problem))
+            return 0;
+        bufferMilliseconds = 1000 * kept.have_.samples / std::max(kept.have_.freq, 1);
+        return kept.device_;
+    }
+
+  private:
+    bool Open(std::string& problem) {
         QuietStandardError quiet;
         SDL_LogSetOutputFunction(NoLog, nullptr);
-        started_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+        if (!started_)
+            started_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
         if (started_) {
             SDL_AudioSpec want{};
-            want.freq = rate;
+            want.freq = kMidiRate;
             want.format = AUDIO_S16SYS;
-            want.channels = static_cast<Uint8>(channels);
-            want.samples = 1024;
+            want.channels = kChannels;
+            want.samples = BufferFrames(kMidiRate);
             // SDL converts to whatever the device takes.
             device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have_, 0);
         }
-        if (device_ == 0) {
+        if (device_ == 0)
+            problem = SDL_GetError();
+        return device_ != 0;
+    }
+
+    bool started_ = false;
+    SDL_AudioDeviceID device_ = 0;
+    SDL_AudioSpec have_{};
+};
+
+class SdlOutput : public Output {
+  public:
+    SdlOutput(std::function<bool()> stopped) : stopped_(std::move(stopped)) {}
+    ~SdlOutput() override {
+        if (device_ != 0) {
+            SDL_PauseAudioDevice(device_, 1);
+            SDL_ClearQueuedAudio(device_);
+        }
+        if (stream_ != nullptr)
+            SDL_FreeAudioStream(stream_);
+    }
+
+    bool Open(int rate, int channels, std::string& problem) {
+        device_ = AudioDevice::Get(problem, bufferMilliseconds_);
+        if (device_ == 0)
+            return false;
+        stream_ = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(channels), rate, AUDIO_S16SYS,
+                                     AudioDevice::kChannels, kMidiRate);
+        if (stream_ == nullptr) {
             problem = SDL_GetError();
             return false;
         }
         bytesPerFrame_ = channels * 2;
-        ahead_ = static_cast<Uint32>(rate / 4 * bytesPerFrame_);
         return true;
     }
 
     bool Write(const int16_t* frames, std::size_t count) override {
-        while (!stopped_() && SDL_GetQueuedAudioSize(device_) > ahead_)
-            SDL_Delay(10);
+        while (!stopped_() && SDL_GetQueuedAudioSize(device_) > kAhead)
+            SDL_Delay(2);
         if (stopped_()) {
             SDL_ClearQueuedAudio(device_);
             return true;
         }
-        if (SDL_QueueAudio(device_, frames, static_cast<Uint32>(count * bytesPerFrame_)) != 0)
+        if (SDL_AudioStreamPut(stream_, frames, static_cast<int>(count * bytesPerFrame_)) != 0 ||
+            !Queue())
             return false;
         // The device starts with the tone's first frames, not with silence before them.
         if (!playing_)
@@ -335,25 +418,39 @@ class SdlOutput : public Output {
     }
 
     bool Finish() override {
+        if (!stopped_() && SDL_AudioStreamFlush(stream_) == 0)
+            Queue();
         while (!stopped_() && SDL_GetQueuedAudioSize(device_) > 0)
-            SDL_Delay(10);
+            SDL_Delay(2);
         if (stopped_()) {
             SDL_ClearQueuedAudio(device_);
             return true;
         }
         // The device's own buffer is still to be heard.
-        SDL_Delay(1000 * have_.samples / std::max(have_.freq, 1) + 20);
+        SDL_Delay(bufferMilliseconds_ + 20);
         return true;
     }
 
   private:
+    // A quarter of a second at the device's format.
+    static constexpr Uint32 kAhead = kMidiRate / 4 * AudioDevice::kChannels * 2;
+
+    // What the conversion has ready goes to the device.
+    bool Queue() {
+        int16_t converted[4096];
+        for (int got; (got = SDL_AudioStreamGet(stream_, converted, sizeof converted)) != 0;) {
+            if (got < 0 || SDL_QueueAudio(device_, converted, static_cast<Uint32>(got)) != 0)
+                return false;
+        }
+        return true;
+    }
+
     std::function<bool()> stopped_;
-    bool started_ = false;
     SDL_AudioDeviceID device_ = 0;
+    SDL_AudioStream* stream_ = nullptr;
     bool playing_ = false;
-    SDL_AudioSpec have_{};
+    Uint32 bufferMilliseconds_ = 0;
     std::size_t bytesPerFrame_ = 0;
-    Uint32 ahead_ = 0;
 };
 
 const char* OutputFile() {

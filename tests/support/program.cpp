@@ -15,6 +15,7 @@
 #include <iostream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -95,6 +96,16 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     for (const auto& file : {in, out, err})
         std::filesystem::remove(file);
     return result;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& args) {

@@ -3,7 +3,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +27,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // Starts a program with its standard streams on /dev/null and returns at once: the caller waits
 // for it (or kills it).
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& args);
+
+// Asks `condition` every 20 ms until it holds, for `bound` at most; whether it held.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound);
 
 // tavonne-device with these arguments.
 ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input = "",
