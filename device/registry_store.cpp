@@ -289,6 +289,8 @@ class Transaction {
 };
 
 std::string FileKind(mode_t mode) {
+    if (S_ISLNK(mode))
+        return "a link";
     if (S_ISDIR(mode))
         return "a folder";
     if (S_ISFIFO(mode))
@@ -308,10 +310,11 @@ uint32_t BigEndian32(const unsigned char* p) {
 // write-ahead log, no header update) happens to a file that is not our registry.
 LONG CheckHeader() {
     const std::string file = FileName();
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes. A link is
+    // never followed: the registry is a file of the device folder itself.
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     struct stat info {};
-    if (fd < 0 ? stat(file.c_str(), &info) == 0 : fstat(fd, &info) == 0) {
+    if (fd < 0 ? lstat(file.c_str(), &info) == 0 : fstat(fd, &info) == 0) {
         if (!S_ISREG(info.st_mode)) {
             if (fd >= 0)
                 close(fd);
@@ -437,7 +440,8 @@ LONG PrepareFile() {
 }
 
 LONG Connect(Database& opened) {
-    const int rc = sqlite3_open_v2(FileName().c_str(), &opened.db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(FileName().c_str(), &opened.db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
     if (rc != SQLITE_OK) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
         return ERROR_CANTOPEN;

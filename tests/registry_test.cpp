@@ -701,6 +701,18 @@ TEST_F(DamagedRegistry, AFolder) {
     ExpectRefused(ERROR_REGISTRY_CORRUPT, "not a regular file (a folder)");
 }
 
+// A registry outside the device, reached through a link, is neither read nor written.
+TEST_F(DamagedRegistry, ALinkIsNotFollowed) {
+    const fs::path outside = device::RegistryFile().parent_path().parent_path() / "elsewhere.db";
+    WriteFile(outside, MakeRegistry());
+    const std::string before = ReadFile(outside);
+    fs::remove(device::RegistryFile());
+    fs::create_symlink(outside, device::RegistryFile());
+    ExpectRefused(ERROR_REGISTRY_CORRUPT, "not a regular file (a link)");
+    EXPECT_EQ(ReadFile(outside), before);
+    fs::remove(outside);
+}
+
 // Opening a FIFO for reading would wait for a writer forever; the alarm ends a test that waits.
 TEST_F(DamagedRegistry, AFifoIsRefusedWithoutWaiting) {
     ASSERT_EQ(mkfifo(device::RegistryFile().c_str(), 0644), 0);
