@@ -5,12 +5,14 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "device/device_folder.h"
@@ -89,6 +91,23 @@ void ExpectBroughtForward(ProgramSession& running) {
 
 std::string LogText() {
     return ReadFile(device::LogFile());
+}
+
+// The rows of a screen: its lines without the edges of a box, the mark of the highlighted row and
+// the blanks around.
+std::vector<std::string> Rows(const std::string& screen) {
+    std::vector<std::string> rows;
+    std::istringstream lines(screen);
+    for (std::string line; std::getline(lines, line);) {
+        for (const std::string mark : {"\u2502", ">"}) {
+            for (size_t at; (at = line.find(mark)) != line.npos;)
+                line.erase(at, mark.size());
+        }
+        const size_t first = line.find_first_not_of(' ');
+        rows.push_back(
+            first == line.npos ? "" : line.substr(first, line.find_last_not_of(' ') + 1 - first));
+    }
+    return rows;
 }
 
 // Asks `condition` every 20 ms until it holds, for `bound` at most; whether it held.
@@ -556,6 +575,24 @@ TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("input ended"), std::string::npos) << run.err;
     EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Reggae.mid");
+}
+
+// The lists hold the files whose whole name matches: a name that looks like a tone only in its
+// 8.3 short form (x.wave as X~1.WAV on desktop Windows) is none, a folder that matches is one.
+TEST_F(Program, TheListsHoldTheNamesThatMatchWhole) {
+    const fs::path tones = HostPath("\\Tones\\");
+    Configured("\\Tones\\");
+    fs::create_directories(tones / "dir.wav");
+    for (const char* name : {"a.wav", "x.wave", "long name here.wave", "z.midi", "Y.MiD"})
+        std::ofstream(tones / name) << "x";
+    Set(kRing, "Sound", "\\Tones\\a.wav");  // the whole list opens at its top
+    const ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "ACTION\nSNAP\n");
+    const std::vector<std::string> rows = Rows(run.out);
+    const std::vector<std::string> listed = {"a", "dir", "Y", "Alarm1"};
+    EXPECT_NE(std::search(rows.begin(), rows.end(), listed.begin(), listed.end()), rows.end())
+        << run.out;
+    for (const char* shortOnly : {"x.", "long name here.", "z."})
+        EXPECT_EQ(std::find(rows.begin(), rows.end(), shortOnly), rows.end()) << run.out;
 }
 
 }  // namespace
