@@ -32,7 +32,8 @@ const std::string kSounds = "\\IPSM\\Application Data\\Sounds\\";
 
 class Program : public DeviceTest {
   protected:
-    Program() { EXPECT_EQ(RunDeviceTool({"init"}).exitCode, 0); }
+    // A new phone, also where the registry outlives the device folder (the Windows user's own).
+    Program() { EXPECT_EQ(RunDeviceTool({"init", "--reset"}).exitCode, 0); }
 
     static void Set(const std::string& key, const std::string& name, const std::string& data) {
         ProgramResult added = RunDeviceTool({"reg", "add", key, "/v", name, "/d", data, "/f"});
@@ -593,6 +594,31 @@ TEST_F(Program, TheListsHoldTheNamesThatMatchWhole) {
         << run.out;
     for (const char* shortOnly : {"x.", "long name here.", "z."})
         EXPECT_EQ(std::find(rows.begin(), rows.end(), shortOnly), rows.end()) << run.out;
+}
+
+// init makes what is missing and keeps what it finds, also for a device folder it has not seen
+// (the registry of the Windows build is the user's own); only --reset erases, and says what.
+TEST_F(Program, InitKeepsTheSettingsItFindsAndOnlyResetErasesThem) {
+    Set(kApp, "Dossier", "\\Mes Sons\\");
+    Set(kRing, "Sound", "\\Mes Sons\\Carillon.wav");
+    ASSERT_EQ(RunDeviceTool({"reg", "delete", kSms, "/v", "Sound", "/f"}).exitCode, 0);
+    fs::remove_all(device.Folder() / "fs");
+    const ProgramResult init = RunDeviceTool({"init"});
+    EXPECT_EQ(init.exitCode, 0) << init.err;
+    EXPECT_EQ(init.out, "");
+    EXPECT_EQ(Get(kApp, "Dossier"), "\\Mes Sons\\");
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Mes Sons\\Carillon.wav");
+    EXPECT_EQ(Get(kSms, "Sound"), "\\Windows\\Notify.mid");
+    EXPECT_TRUE(fs::is_regular_file(HostPath("\\Windows\\Standard.wav")));
+
+    const ProgramResult reset = RunDeviceTool({"init", "--reset"});
+    EXPECT_EQ(reset.exitCode, 0) << reset.err;
+    EXPECT_EQ(reset.out,
+              "Erased HKEY_CURRENT_USER\\Software\\Tavonne.\n"
+              "Erased HKEY_CURRENT_USER\\ControlPanel\\Sounds\\RingTone0.\n"
+              "Erased HKEY_CURRENT_USER\\ControlPanel\\Sounds\\SMS.\n");
+    EXPECT_EQ(Get(kApp, "Dossier"), std::nullopt);
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Standard.wav");
 }
 
 }  // namespace
