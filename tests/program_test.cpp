@@ -94,6 +94,18 @@ std::string LogText() {
     return ReadFile(device::LogFile());
 }
 
+// A host file as the device tool takes it: under Wine, on the drive Z:, which holds the host's
+// root.
+std::string ToolPath(const fs::path& file) {
+#ifdef TAVONNE_ON_WINDOWS
+    std::string path = "Z:" + file.string();
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+#else
+    return file.string();
+#endif
+}
+
 // The rows of a screen: its lines without the edges of a box, the mark of the highlighted row and
 // the blanks around.
 std::vector<std::string> Rows(const std::string& screen) {
@@ -619,6 +631,27 @@ TEST_F(Program, InitKeepsTheSettingsItFindsAndOnlyResetErasesThem) {
               "Erased HKEY_CURRENT_USER\\ControlPanel\\Sounds\\SMS.\n");
     EXPECT_EQ(Get(kApp, "Dossier"), std::nullopt);
     EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Standard.wav");
+}
+
+// Host names in any script, in the files copied and in the device folder itself.
+TEST_F(Program, CopyTakesFilesAndADeviceFolderOfAnyName) {
+    const fs::path top = device.Folder().parent_path();
+    const fs::path phone = top / "Téléphone 電話";
+    const std::string tone = ReadFile(HostPath("\\Windows\\Standard.wav"));
+    const std::vector<std::string> names = {"Sirène.wav", "Κουδούνι.wav", "着信音.wav"};
+    std::vector<std::string> copy = {"copy"};
+    for (const std::string& name : names) {
+        std::ofstream(top / name, std::ios::binary) << tone;
+        copy.push_back(ToolPath(top / name));
+    }
+    copy.push_back("\\Storage\\Sons\\");
+    const EnvironmentChanges there = {{"TAVONNE_DEVICE", phone.string()}};
+    const ProgramResult copied = RunDeviceTool(copy, "", there);
+    EXPECT_EQ(copied.exitCode, 0) << copied.err;
+    for (const std::string& name : names)
+        EXPECT_EQ(ReadFile(phone / "fs" / "Storage" / "Sons" / name), tone) << name;
+    EXPECT_EQ(RunDeviceTool({"path", "\\Storage\\Sons\\着信音.wav"}, "", there).out,
+              (phone / "fs" / "Storage" / "Sons" / "着信音.wav").string() + "\n");
 }
 
 }  // namespace
