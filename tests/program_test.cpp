@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -94,6 +95,12 @@ std::string LogText() {
     return ReadFile(device::LogFile());
 }
 
+// The line the player leaves for the person at the phone.
+std::string StatusLine() {
+    std::string line = ReadFile(device::StatusFile());
+    return line.substr(0, line.find('\n'));
+}
+
 // A host file as the device tool takes it: under Wine, on the drive Z:, which holds the host's
 // root.
 std::string ToolPath(const fs::path& file) {
@@ -104,6 +111,40 @@ std::string ToolPath(const fs::path& file) {
 #else
     return file.string();
 #endif
+}
+
+// A sound card that takes what it is given where nobody hears it: SDL's disk driver on Linux,
+// ALSA's null device under Wine.
+void UseSilentSoundCard(const fs::path& folder) {
+#ifdef TAVONNE_ON_WINDOWS
+    const fs::path config = folder / "alsa-null.conf";
+    std::ofstream(config) << "pcm.default { type null }\n";
+    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+#else
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (folder / "heard.raw").c_str(), 1);
+#endif
+}
+
+// A WAV tone of a quiet hum, 8 kHz 8-bit mono, long enough to be still playing when a test looks.
+std::string HumWave(int seconds) {
+    const uint32_t samples = 8000 * seconds;
+    std::string wave;
+    const auto add = [&wave](uint32_t n, int bytes) {
+        for (int i = 0; i < bytes; ++i, n >>= 8)
+            wave += static_cast<char>(n & 0xFF);
+    };
+    wave += "RIFF";
+    add(36 + samples, 4);
+    wave += "WAVEfmt ";
+    for (const auto [n, bytes] :
+         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {8000u, 4}, {8000u, 4}, {1u, 2}, {8u, 2}})
+        add(n, bytes);
+    wave += "data";
+    add(samples, 4);
+    for (uint32_t i = 0; i < samples; ++i)
+        wave += static_cast<char>(i % 16 < 8 ? 148 : 108);
+    return wave;
 }
 
 // The rows of a screen: its lines without the edges of a box, the mark of the highlighted row and
@@ -281,7 +322,9 @@ bool PlayersEnd(int seconds) {
 }
 
 TEST_F(Program, PlayIsHeardWholeFromThePlayer) {
-    SKIP_ON_WINDOWS("the Windows build's player checks and logs a tone but plays no sound");
+    SKIP_ON_WINDOWS(
+        "TAVONNE_AUDIO_OUT is the Linux player's: the Windows player hands MIDI to the system's "
+        "sequencer, which writes no file");
     Configured();
     Set(kRing, "Sound", "\\Windows\\Reggae.mid");
     const fs::path out = device.Folder() / "heard.wav";
@@ -301,24 +344,36 @@ TEST_F(Program, PlayIsHeardWholeFromThePlayer) {
     EXPECT_GT(sound->Rms(), 300);
 }
 
-// SDL's disk driver stands for a sound card: each tone plays as long as it lasts.
+// A silent sound card: each tone plays as long as it lasts (under Wine, faster), and five "Jouer",
+// each on another tone, leave one player playing.
 TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
-    SKIP_ON_WINDOWS("the Windows build's player checks and logs a tone but plays no sound");
-    Configured();
-    Set(kRing, "Sound", "\\Windows\\AlarmXtra2-Slow.mid");
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", (device.Folder() / "heard.raw").c_str(), 1);
+    Configured("\\Tones\\");
+    const fs::path tones = HostPath("\\Tones\\");
+    fs::create_directories(tones);
+    const std::string names = "abcde";
+    for (char name : names)
+        std::ofstream(tones / (name + std::string(".wav")), std::ios::binary) << HumWave(20);
+    Set(kRing, "Sound", "\\Tones\\a.wav");
+    UseSilentSoundCard(device.Folder());
     ProgramSession tavonne(TAVONNE_PROGRAM);
-    for (int i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < names.size(); ++i) {
         tavonne.Send("SOFT2");
         tavonne.Send("1");
+        tavonne.Send("RIGHT");
     }
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(tavonne.ReadThrough(
-            "event: launch\t\\Windows\\qhandler.exe\t\\Windows\\AlarmXtra2-Slow.mid"));
-    // Once the program has handled the keys, all five players run. A player ends only when a
-    // later one stops it (or its tone, 5.8 s long, ends): one left is the one left playing.
+    for (char name : names)
+        EXPECT_TRUE(tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Tones\\" +
+                                        std::string(1, name) + ".wav"));
     tavonne.Snap();
+#ifdef TAVONNE_ON_WINDOWS
+    // Each player says in the log what it did, the ones that gave way too; the last launched plays.
+    EXPECT_TRUE(WaitUntil([] { return std::ranges::count(LogText(), '\n') == 5; },
+                          std::chrono::seconds(20)))
+        << LogText();
+    EXPECT_EQ(StatusLine(), "\u266A e.wav, 20,0 s");
+#endif
+    // Once the program has handled the keys, all five players run. A player ends only when a
+    // later one stops it (or its tone ends): one left is the one left playing.
     WaitUntil([] { return RunningPlayers().size() == 1; }, std::chrono::seconds(3));
     const std::vector<pid_t> players = RunningPlayers();
     EXPECT_EQ(players.size(), 1u);
@@ -328,6 +383,55 @@ TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
     tavonne.Send("SOFT2");
     tavonne.Send("4");
     EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+// Without an audio output the player says so, in the status line and in the log, and ends.
+TEST_F(Program, PlayWithoutAnAudioOutputSaysSoAndEnds) {
+    Configured();
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(
+        tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Windows\\Standard.wav"));
+    EXPECT_TRUE(WaitUntil([] { return StatusLine() == "Standard.wav : pas de sortie audio"; },
+                          std::chrono::seconds(20)))
+        << StatusLine();
+    EXPECT_NE(LogText().find("qhandler: play \"\\Windows\\Standard.wav\": WAV PCM 11025 Hz 16-bit "
+                             "mono, 1.8 s; no audio output ("),
+              std::string::npos)
+        << LogText();
+    EXPECT_TRUE(PlayersEnd(10));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+// The device tool plays through the same output as the player: without one it says so; with one,
+// sms plays its tone once and ring plays the call tone again after the silence its Script asks.
+TEST_F(Program, RingAndSmsPlayOnTheAudioOutput) {
+    Set(kRing, "Script", "apw1r");
+    Set(kSms, "Sound", "\\Windows\\Standard.wav");
+    const ProgramResult none = RunDeviceTool({"sms"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(
+        none.err.find("ERROR: the SMS tone \\Windows\\Standard.wav cannot be played: no audio "
+                      "output ("),
+        std::string::npos)
+        << none.err;
+
+    UseSilentSoundCard(device.Folder());
+    const std::string tone = " \\Windows\\Standard.wav (WAV PCM 11025 Hz 16-bit mono, 1.8 s), ";
+    const ProgramResult sms = RunDeviceTool({"sms"});
+    EXPECT_EQ(sms.exitCode, 0) << sms.err;
+    EXPECT_EQ(sms.out, "Playing the SMS tone" + tone + "once.\nPlayed 1 time.\n");
+    const ProgramResult ring = RunDeviceTool({"ring", "--seconds", "3"});
+    EXPECT_EQ(ring.exitCode, 0) << ring.err;
+    EXPECT_EQ(ring.out.rfind("Playing the call tone" + tone +
+                                 "again after 1 s of silence (apw1r), for 3 s.\nPlayed ",
+                             0),
+              0u)
+        << ring.out;
+    EXPECT_NE(ring.out.find(" times.\n"), std::string::npos) << ring.out;
 }
 
 TEST_F(Program, RepeatSpinnerOpensOnTheStoredCodeAndDoneStoresIt) {

@@ -128,6 +128,10 @@ fs::path LogFile() {
     return Folder() / L"device.log";
 }
 
+fs::path StatusFile() {
+    return Folder() / L"run" / L"status";
+}
+
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes whole to the end of the file.
 bool AppendToLog(std::string_view line) {
     const HANDLE log = CreateFileW(LogFile().c_str(), FILE_APPEND_DATA,

@@ -29,15 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "3,5 s": seconds as the phone's French screens write them.
-std::string FrenchSeconds(double seconds) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f s", seconds);
-    if (char* point = strchr(text, '.'))
-        *point = ',';
-    return text;
-}
-
 volatile sig_atomic_t stopRequested = 0;
 
 void OnStop(int) {
@@ -173,7 +164,7 @@ void Tell(const std::string& line) {
 
 // Plays in a child process that outlives this one, and answers with its result as soon as it
 // is known. A file output is written here, whole, before the answer.
-int PlayAloud(const std::string& said, const std::string& name,
+int PlayAloud(const std::string& said, const std::string& name, const std::filesystem::path& file,
               std::span<const unsigned char> bytes, const device::ToneInfo& info) {
     int answer[2];
     if (sound::WritesToFile() || pipe2(answer, O_CLOEXEC) != 0)

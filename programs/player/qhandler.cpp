@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -35,6 +36,14 @@ std::string OneLine(std::string_view text) {
     return shown;
 }
 
+std::string FrenchSeconds(double seconds) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f s", seconds);
+    if (char* point = strchr(text, '.'))
+        *point = ',';
+    return text;
+}
+
 // Appended with a single write, so that lines of other processes never interleave.
 void Log(std::string_view text) {
     const std::string line = OneLine(text) + '\n';
@@ -58,8 +67,8 @@ std::string ToneName(std::string_view parameter) {
 int Play(std::string_view parameter) {
     const std::string said = "qhandler: play \"" + std::string(parameter) + "\": ";
     const std::string name = ToneName(parameter);
-    const device::ToneFile loaded =
-        device::ReadToneFile(device::HostPath(text::FromUtf8(parameter)));
+    const std::filesystem::path file = device::HostPath(text::FromUtf8(parameter));
+    const device::ToneFile loaded = device::ReadToneFile(file);
     if (!loaded.problem.empty()) {
         Log(said + loaded.problem);
         Tell(name + " : fichier introuvable");
@@ -71,7 +80,7 @@ int Play(std::string_view parameter) {
         Tell(name + " : pas un fichier de sonnerie");
         return kNotATone;
     }
-    return PlayAloud(said, name, loaded.bytes, tone);
+    return PlayAloud(said, name, file, loaded.bytes, tone);
 }
 
 }  // namespace
