@@ -113,12 +113,14 @@ std::string ToolPath(const fs::path& file) {
 #endif
 }
 
-// A sound card that takes what it is given where nobody hears it: SDL's disk driver on Linux,
-// ALSA's null device under Wine.
+// A sound card that keeps what it is given in a file, where nobody hears it: SDL's disk driver on
+// Linux (heard.raw), under Wine ALSA's file plugin on its null device (heard.wav).
 void UseSilentSoundCard(const fs::path& folder) {
 #ifdef TAVONNE_ON_WINDOWS
-    const fs::path config = folder / "alsa-null.conf";
-    std::ofstream(config) << "pcm.default { type null }\n";
+    const fs::path config = folder / "alsa-card.conf";
+    std::ofstream(config)
+        << "pcm.default { type file  slave.pcm { type null }  format \"wav\"  file \""
+        << (folder / "heard.wav").string() << "\" }\n";
     setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
 #else
     setenv("SDL_AUDIODRIVER", "disk", 1);
@@ -380,6 +382,33 @@ TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
     for (pid_t player : players)
         kill(player, SIGTERM);
     EXPECT_TRUE(PlayersEnd(5));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+// The Windows player hands the system's wave output the tone itself, sample for sample.
+TEST_F(Program, AWaveToneReachesTheSoundCardAsItIs) {
+#ifndef TAVONNE_ON_WINDOWS
+    GTEST_SKIP() << "the Linux player's sound is checked in the file TAVONNE_AUDIO_OUT names";
+#endif
+    Configured();
+    UseSilentSoundCard(device.Folder());
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(
+        tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Windows\\Standard.wav"));
+    EXPECT_TRUE(WaitUntil([] { return StatusLine() == "\u266A Standard.wav, 1,8 s"; },
+                          std::chrono::seconds(20)))
+        << StatusLine();
+    ASSERT_TRUE(PlayersEnd(20));
+    const std::optional<Sound> heard = ReadSound(device.Folder() / "heard.wav");
+    const std::optional<Sound> tone = ReadSound(HostPath("\\Windows\\Standard.wav"));
+    ASSERT_TRUE(heard && tone);
+    EXPECT_EQ(heard->rate, tone->rate);
+    EXPECT_EQ(heard->channels, tone->channels);
+    EXPECT_TRUE(heard->samples == tone->samples);
     tavonne.Send("SOFT2");
     tavonne.Send("4");
     EXPECT_EQ(tavonne.Finish(), 1);
