@@ -7,12 +7,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "device/device_folder.h"
@@ -32,7 +35,8 @@ const std::string kSounds = "\\IPSM\\Application Data\\Sounds\\";
 
 class Program : public DeviceTest {
   protected:
-    Program() { EXPECT_EQ(RunDeviceTool({"init"}).exitCode, 0); }
+    // A new phone, also where the registry outlives the device folder (the Windows user's own).
+    Program() { EXPECT_EQ(RunDeviceTool({"init", "--reset"}).exitCode, 0); }
 
     static void Set(const std::string& key, const std::string& name, const std::string& data) {
         ProgramResult added = RunDeviceTool({"reg", "add", key, "/v", name, "/d", data, "/f"});
@@ -91,6 +95,77 @@ void ExpectBroughtForward(ProgramSession& running) {
 
 std::string LogText() {
     return ReadFile(device::LogFile());
+}
+
+// The line the player leaves for the person at the phone.
+std::string StatusLine() {
+    std::string line = ReadFile(device::StatusFile());
+    return line.substr(0, line.find('\n'));
+}
+
+// A host file as the device tool takes it: under Wine, on the drive Z:, which holds the host's
+// root.
+std::string ToolPath(const fs::path& file) {
+#ifdef TAVONNE_ON_WINDOWS
+    std::string path = "Z:" + file.string();
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+#else
+    return file.string();
+#endif
+}
+
+// A sound card that keeps what it is given in a file, where nobody hears it: SDL's disk driver on
+// Linux (heard.raw), under Wine ALSA's file plugin on its null device (heard.wav).
+void UseSilentSoundCard(const fs::path& folder) {
+#ifdef TAVONNE_ON_WINDOWS
+    const fs::path config = folder / "alsa-card.conf";
+    std::ofstream(config)
+        << "pcm.default { type file  slave.pcm { type null }  format \"wav\"  file \""
+        << (folder / "heard.wav").string() << "\" }\n";
+    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+#else
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (folder / "heard.raw").c_str(), 1);
+#endif
+}
+
+// A WAV tone of a quiet hum, 8 kHz 8-bit mono, long enough to be still playing when a test looks.
+std::string HumWave(int seconds) {
+    const uint32_t samples = 8000 * seconds;
+    std::string wave;
+    const auto add = [&wave](uint32_t n, int bytes) {
+        for (int i = 0; i < bytes; ++i, n >>= 8)
+            wave += static_cast<char>(n & 0xFF);
+    };
+    wave += "RIFF";
+    add(36 + samples, 4);
+    wave += "WAVEfmt ";
+    for (const auto [n, bytes] :
+         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {8000u, 4}, {8000u, 4}, {1u, 2}, {8u, 2}})
+        add(n, bytes);
+    wave += "data";
+    add(samples, 4);
+    for (uint32_t i = 0; i < samples; ++i)
+        wave += static_cast<char>(i % 16 < 8 ? 148 : 108);
+    return wave;
+}
+
+// The rows of a screen: its lines without the edges of a box, the mark of the highlighted row and
+// the blanks around.
+std::vector<std::string> Rows(const std::string& screen) {
+    std::vector<std::string> rows;
+    std::istringstream lines(screen);
+    for (std::string line; std::getline(lines, line);) {
+        for (const std::string mark : {"\u2502", ">"}) {
+            for (size_t at; (at = line.find(mark)) != line.npos;)
+                line.erase(at, mark.size());
+        }
+        const size_t first = line.find_first_not_of(' ');
+        rows.push_back(
+            first == line.npos ? "" : line.substr(first, line.find_last_not_of(' ') + 1 - first));
+    }
+    return rows;
 }
 
 // How many times the process's main thread has gone to sleep: it rises while the thread waits
@@ -240,7 +315,9 @@ bool PlayersEnd(int seconds) {
 }
 
 TEST_F(Program, PlayIsHeardWholeFromThePlayer) {
-    SKIP_ON_WINDOWS("the Windows build's player checks and logs a tone but plays no sound");
+    SKIP_ON_WINDOWS(
+        "TAVONNE_AUDIO_OUT is the Linux player's: the Windows player hands MIDI to the system's "
+        "sequencer, which writes no file");
     Configured();
     Set(kRing, "Sound", "\\Windows\\Reggae.mid");
     const fs::path out = device.Folder() / "heard.wav";
@@ -260,24 +337,36 @@ TEST_F(Program, PlayIsHeardWholeFromThePlayer) {
     EXPECT_GT(sound->Rms(), 300);
 }
 
-// SDL's disk driver stands for a sound card: each tone plays as long as it lasts.
+// A silent sound card: each tone plays as long as it lasts (under Wine, faster), and five "Jouer",
+// each on another tone, leave one player playing.
 TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
-    SKIP_ON_WINDOWS("the Windows build's player checks and logs a tone but plays no sound");
-    Configured();
-    Set(kRing, "Sound", "\\Windows\\AlarmXtra2-Slow.mid");
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", (device.Folder() / "heard.raw").c_str(), 1);
+    Configured("\\Tones\\");
+    const fs::path tones = HostPath("\\Tones\\");
+    fs::create_directories(tones);
+    const std::string names = "abcde";
+    for (char name : names)
+        std::ofstream(tones / (name + std::string(".wav")), std::ios::binary) << HumWave(20);
+    Set(kRing, "Sound", "\\Tones\\a.wav");
+    UseSilentSoundCard(device.Folder());
     ProgramSession tavonne(TAVONNE_PROGRAM);
-    for (int i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < names.size(); ++i) {
         tavonne.Send("SOFT2");
         tavonne.Send("1");
+        tavonne.Send("RIGHT");
     }
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(tavonne.ReadThrough(
-            "event: launch\t\\Windows\\qhandler.exe\t\\Windows\\AlarmXtra2-Slow.mid"));
-    // Once the program has handled the keys, all five players run. A player ends only when a
-    // later one stops it (or its tone, 5.8 s long, ends): one left is the one left playing.
+    for (char name : names)
+        EXPECT_TRUE(tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Tones\\" +
+                                        std::string(1, name) + ".wav"));
     tavonne.Snap();
+#ifdef TAVONNE_ON_WINDOWS
+    // Each player says in the log what it did, the ones that gave way too; the last launched plays.
+    EXPECT_TRUE(WaitUntil([] { return std::ranges::count(LogText(), '\n') == 5; },
+                          std::chrono::seconds(20)))
+        << LogText();
+    EXPECT_EQ(StatusLine(), "\u266A e.wav, 20,0 s");
+#endif
+    // Once the program has handled the keys, all five players run. A player ends only when a
+    // later one stops it (or its tone ends): one left is the one left playing.
     WaitUntil([] { return RunningPlayers().size() == 1; }, std::chrono::seconds(3));
     const std::vector<pid_t> players = RunningPlayers();
     EXPECT_EQ(players.size(), 1u);
@@ -287,6 +376,82 @@ TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
     tavonne.Send("SOFT2");
     tavonne.Send("4");
     EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+// The Windows player hands the system's wave output the tone itself, sample for sample.
+TEST_F(Program, AWaveToneReachesTheSoundCardAsItIs) {
+#ifndef TAVONNE_ON_WINDOWS
+    GTEST_SKIP() << "the Linux player's sound is checked in the file TAVONNE_AUDIO_OUT names";
+#endif
+    Configured();
+    UseSilentSoundCard(device.Folder());
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(
+        tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Windows\\Standard.wav"));
+    EXPECT_TRUE(WaitUntil([] { return StatusLine() == "\u266A Standard.wav, 1,8 s"; },
+                          std::chrono::seconds(20)))
+        << StatusLine();
+    ASSERT_TRUE(PlayersEnd(20));
+    const std::optional<Sound> heard = ReadSound(device.Folder() / "heard.wav");
+    const std::optional<Sound> tone = ReadSound(HostPath("\\Windows\\Standard.wav"));
+    ASSERT_TRUE(heard && tone);
+    EXPECT_EQ(heard->rate, tone->rate);
+    EXPECT_EQ(heard->channels, tone->channels);
+    EXPECT_TRUE(heard->samples == tone->samples);
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+// Without an audio output the player says so, in the status line and in the log, and ends.
+TEST_F(Program, PlayWithoutAnAudioOutputSaysSoAndEnds) {
+    Configured();
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    tavonne.Send("SOFT2");
+    tavonne.Send("1");
+    EXPECT_TRUE(
+        tavonne.ReadThrough("event: launch\t\\Windows\\qhandler.exe\t\\Windows\\Standard.wav"));
+    EXPECT_TRUE(WaitUntil([] { return StatusLine() == "Standard.wav : pas de sortie audio"; },
+                          std::chrono::seconds(20)))
+        << StatusLine();
+    EXPECT_NE(LogText().find("qhandler: play \"\\Windows\\Standard.wav\": WAV PCM 11025 Hz 16-bit "
+                             "mono, 1.8 s; no audio output ("),
+              std::string::npos)
+        << LogText();
+    EXPECT_TRUE(PlayersEnd(10));
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+
+// The device tool plays through the same output as the player: without one it says so; with one,
+// sms plays its tone once and ring plays the call tone again after the silence its Script asks.
+TEST_F(Program, RingAndSmsPlayOnTheAudioOutput) {
+    Set(kRing, "Script", "apw1r");
+    Set(kSms, "Sound", "\\Windows\\Standard.wav");
+    const ProgramResult none = RunDeviceTool({"sms"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(
+        none.err.find("ERROR: the SMS tone \\Windows\\Standard.wav cannot be played: no audio "
+                      "output ("),
+        std::string::npos)
+        << none.err;
+
+    UseSilentSoundCard(device.Folder());
+    const std::string tone = " \\Windows\\Standard.wav (WAV PCM 11025 Hz 16-bit mono, 1.8 s), ";
+    const ProgramResult sms = RunDeviceTool({"sms"});
+    EXPECT_EQ(sms.exitCode, 0) << sms.err;
+    EXPECT_EQ(sms.out, "Playing the SMS tone" + tone + "once.\nPlayed 1 time.\n");
+    const ProgramResult ring = RunDeviceTool({"ring", "--seconds", "3"});
+    EXPECT_EQ(ring.exitCode, 0) << ring.err;
+    EXPECT_EQ(ring.out.rfind("Playing the call tone" + tone +
+                                 "again after 1 s of silence (apw1r), for 3 s.\nPlayed ",
+                             0),
+              0u)
+        << ring.out;
+    EXPECT_NE(ring.out.find(" times.\n"), std::string::npos) << ring.out;
 }
 
 TEST_F(Program, RepeatSpinnerOpensOnTheStoredCodeAndDoneStoresIt) {
@@ -599,6 +764,70 @@ TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("input ended"), std::string::npos) << run.err;
     EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Reggae.mid");
+}
+
+// The lists hold the files whose whole name matches: a name that looks like a tone only in its
+// 8.3 short form (x.wave as X~1.WAV on desktop Windows) is none, a folder that matches is one.
+TEST_F(Program, TheListsHoldTheNamesThatMatchWhole) {
+    const fs::path tones = HostPath("\\Tones\\");
+    Configured("\\Tones\\");
+    fs::create_directories(tones / "dir.wav");
+    for (const char* name : {"a.wav", "x.wave", "long name here.wave", "z.midi", "Y.MiD"})
+        std::ofstream(tones / name) << "x";
+    Set(kRing, "Sound", "\\Tones\\a.wav");  // the whole list opens at its top
+    const ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, "ACTION\nSNAP\n");
+    const std::vector<std::string> rows = Rows(run.out);
+    const std::vector<std::string> listed = {"a", "dir", "Y", "Alarm1"};
+    EXPECT_NE(std::search(rows.begin(), rows.end(), listed.begin(), listed.end()), rows.end())
+        << run.out;
+    for (const char* shortOnly : {"x.", "long name here.", "z."})
+        EXPECT_EQ(std::find(rows.begin(), rows.end(), shortOnly), rows.end()) << run.out;
+}
+
+// init makes what is missing and keeps what it finds, also for a device folder it has not seen
+// (the registry of the Windows build is the user's own); only --reset erases, and says what.
+TEST_F(Program, InitKeepsTheSettingsItFindsAndOnlyResetErasesThem) {
+    Set(kApp, "Dossier", "\\Mes Sons\\");
+    Set(kRing, "Sound", "\\Mes Sons\\Carillon.wav");
+    ASSERT_EQ(RunDeviceTool({"reg", "delete", kSms, "/v", "Sound", "/f"}).exitCode, 0);
+    fs::remove_all(device.Folder() / "fs");
+    const ProgramResult init = RunDeviceTool({"init"});
+    EXPECT_EQ(init.exitCode, 0) << init.err;
+    EXPECT_EQ(init.out, "");
+    EXPECT_EQ(Get(kApp, "Dossier"), "\\Mes Sons\\");
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Mes Sons\\Carillon.wav");
+    EXPECT_EQ(Get(kSms, "Sound"), "\\Windows\\Notify.mid");
+    EXPECT_TRUE(fs::is_regular_file(HostPath("\\Windows\\Standard.wav")));
+
+    const ProgramResult reset = RunDeviceTool({"init", "--reset"});
+    EXPECT_EQ(reset.exitCode, 0) << reset.err;
+    EXPECT_EQ(reset.out,
+              "Erased HKEY_CURRENT_USER\\Software\\Tavonne.\n"
+              "Erased HKEY_CURRENT_USER\\ControlPanel\\Sounds\\RingTone0.\n"
+              "Erased HKEY_CURRENT_USER\\ControlPanel\\Sounds\\SMS.\n");
+    EXPECT_EQ(Get(kApp, "Dossier"), std::nullopt);
+    EXPECT_EQ(Get(kRing, "Sound"), "\\Windows\\Standard.wav");
+}
+
+// Host names in any script, in the files copied and in the device folder itself.
+TEST_F(Program, CopyTakesFilesAndADeviceFolderOfAnyName) {
+    const fs::path top = device.Folder().parent_path();
+    const fs::path phone = top / "Téléphone 電話";
+    const std::string tone = ReadFile(HostPath("\\Windows\\Standard.wav"));
+    const std::vector<std::string> names = {"Sirène.wav", "Κουδούνι.wav", "着信音.wav"};
+    std::vector<std::string> copy = {"copy"};
+    for (const std::string& name : names) {
+        std::ofstream(top / name, std::ios::binary) << tone;
+        copy.push_back(ToolPath(top / name));
+    }
+    copy.push_back("\\Storage\\Sons\\");
+    const EnvironmentChanges there = {{"TAVONNE_DEVICE", phone.string()}};
+    const ProgramResult copied = RunDeviceTool(copy, "", there);
+    EXPECT_EQ(copied.exitCode, 0) << copied.err;
+    for (const std::string& name : names)
+        EXPECT_EQ(ReadFile(phone / "fs" / "Storage" / "Sons" / name), tone) << name;
+    EXPECT_EQ(RunDeviceTool({"path", "\\Storage\\Sons\\着信音.wav"}, "", there).out,
+              (phone / "fs" / "Storage" / "Sons" / "着信音.wav").string() + "\n");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/host_path.h"
 #include "device/tone_file.h"
 #include "device/tones/compose.h"
 #include "device/tones/synth.h"
@@ -148,7 +149,7 @@ bool WriteFile(const std::filesystem::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        fprintf(stderr, "tonegen: cannot write %s\n", path.string().c_str());
+        fprintf(stderr, "tonegen: cannot write %s\n", text::PathToUtf8(path).c_str());
         return false;
     }
     return true;
@@ -169,13 +170,14 @@ int main(int argc, char** argv) {
 
     // Written beside the output and renamed, so that a stopped build leaves no half file.
     const std::filesystem::path output = argv[1];
-    const std::filesystem::path partial = output.string() + ".partial";
+    std::filesystem::path partial = output;
+    partial += ".partial";
     if (!WriteFile(partial, Source(tones)))
         return 1;
     std::error_code error;
     std::filesystem::rename(partial, output, error);
     if (error) {
-        fprintf(stderr, "tonegen: cannot write %s: %s\n", output.string().c_str(),
+        fprintf(stderr, "tonegen: cannot write %s: %s\n", text::PathToUtf8(output).c_str(),
                 error.message().c_str());
         return 1;
     }

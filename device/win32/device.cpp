@@ -83,21 +83,20 @@ const DefaultValue kDefaults[] = {
     {L"ControlPanel\\Sounds\\RingTone0", L"Script", L"apw3r"},
     {L"ControlPanel\\Sounds\\SMS", L"Sound", L"\\Windows\\Notify.mid"},
 };
-// Keys the program adds to the phone, gone from a new phone.
-const wchar_t* const kProgramKeys[] = {L"Software\\Tavonne"};
 
-// A new device folder is a new phone: the registry gets back the phone's own sound settings.
-bool ResetRegistry() {
-    for (const wchar_t* key : kProgramKeys)
-        RegDeleteTreeW(HKEY_CURRENT_USER, key);
+// The registry is the Windows user's own: each of the phone's sound values that is missing is
+// added, and a value that exists, whatever it holds, is left alone, as is everything else.
+bool AddMissingDefaults() {
     for (const DefaultValue& value : kDefaults) {
         HKEY key = nullptr;
-        LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, value.key, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                      nullptr, &key, nullptr);
+        LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, value.key, 0, nullptr, 0,
+                                      KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
         if (result == ERROR_SUCCESS) {
-            result = RegSetValueExW(key, value.name, 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(value.data),
-                                    static_cast<DWORD>((wcslen(value.data) + 1) * sizeof(WCHAR)));
+            result = RegQueryValueExW(key, value.name, nullptr, nullptr, nullptr, nullptr);
+            if (result == ERROR_FILE_NOT_FOUND)
+                result = RegSetValueExW(
+                    key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data),
+                    static_cast<DWORD>((wcslen(value.data) + 1) * sizeof(WCHAR)));
             RegCloseKey(key);
         }
         if (result != ERROR_SUCCESS) {
@@ -127,6 +126,10 @@ fs::path RegistryFile() {
 
 fs::path LogFile() {
     return Folder() / L"device.log";
+}
+
+fs::path StatusFile() {
+    return Folder() / L"run" / L"status";
 }
 
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes whole to the end of the file.
@@ -201,15 +204,13 @@ bool InstallPlayer(const fs::path& fileSystemRoot, const fs::path& playerBinary)
 
 bool EnsureProvisioned() {
     std::error_code error;
-    const bool newPhone = !fs::exists(FileSystemRoot(), error);
     bool made = true;
     for (const wchar_t* folder : {L"Windows", L"IPSM\\Application Data\\Sounds"}) {
         fs::create_directories(FileSystemRoot() / folder, error);
         if (error)
             made = Fail("create", FileSystemRoot() / folder, error);
     }
-    if (newPhone)
-        made &= ResetRegistry();
+    made &= AddMissingDefaults();
     const bool tones = InstallPhoneTones(FileSystemRoot());
     const bool player = InstallPlayer(FileSystemRoot(), PlayerBinary());
     return made && tones && player;

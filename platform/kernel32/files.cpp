@@ -23,6 +23,7 @@
 #include "device/paths.h"
 #include "device/provision.h"
 #include "base/debug.h"
+#include "base/name_pattern.h"
 #include "base/text.h"
 
 namespace files {
@@ -63,52 +64,6 @@ struct AsciiFolded {
     size_t size() const { return raw.size(); }
     char16_t operator[](size_t i) const { return FoldAscii(raw[i]); }
 };
-
-// Matches folded units against a folded pattern: `*` takes any run of units (also none), `?`
-// exactly one.
-template <typename Units>
-bool GlobMatch(std::u16string_view pattern, const Units& name) {
-    // The usual pattern, a star and a plain tail ("*.WAV"): the end of the name alone decides.
-    if (!pattern.empty() && pattern[0] == u'*' &&
-        pattern.find_first_of(u"*?", 1) == std::u16string_view::npos) {
-        const size_t tail = pattern.size() - 1;
-        if (name.size() < tail)
-            return false;
-        for (size_t i = 0; i < tail; ++i) {
-            if (pattern[1 + i] != name[name.size() - tail + i])
-                return false;
-        }
-        return true;
-    }
-    size_t p = 0, n = 0;
-    size_t starP = std::u16string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
-            ++p, ++n;
-        } else if (p < pattern.size() && pattern[p] == u'*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::u16string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == u'*')
-        ++p;
-    return p == pattern.size();
-}
-
-// Win32 rule: a pattern ending in ".*" also takes names without that extension, so "*.*"
-// matches every name and "a.*" matches "a".
-template <typename Units>
-bool PatternMatches(std::u16string_view foldedPattern, const Units& foldedName) {
-    if (GlobMatch(foldedPattern, foldedName))
-        return true;
-    return foldedPattern.ends_with(u".*") &&
-           GlobMatch(foldedPattern.substr(0, foldedPattern.size() - 2), foldedName);
-}
 
 // The sort key of a folded name: units below 0x80 as one byte, the others as three bytes that
 // start at 0x80 or above, so that comparing keys byte-wise orders them as their units.
@@ -388,13 +343,13 @@ class Search {
 
 void Search::AddIfMatches(std::string_view raw, std::u16string_view foldedPattern) {
     if (IsAscii(raw)) {
-        if (PatternMatches(foldedPattern, AsciiFolded{raw}))
+        if (text::PatternMatches(foldedPattern, AsciiFolded{raw}))
             Keep(raw, {});
         return;
     }
     // Bytes that are not UTF-8 become lone surrogates, which map back to the same bytes.
     const std::u16string folded = text::Fold(text::FromUtf8(raw));
-    if (PatternMatches(foldedPattern, folded))
+    if (text::PatternMatches(foldedPattern, folded))
         Keep(raw, folded);
 }
 

@@ -1,60 +1,22 @@
-// Ringing as the phone does on an incoming call or message, on Linux: the tone its registry names,
-// played through the shared sound code, repeated with the silence its Script code asks for.
-#include "programs/device-tool/ring.h"
-
-#include <windows.h>
+// Ringing on Linux: the tone played through the shared sound code, until a key is pressed or a
+// signal asks to stop.
+#include "programs/device-tool/ring_play.h"
 
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <optional>
-
-#include "base/text.h"
-#include "device/paths.h"
-#include "device/phone_files.h"
-#include "device/provision.h"
-#include "device/tone_file.h"
 #include "programs/sound/sound.h"
 
 namespace ring {
 
 namespace {
 
-constexpr char16_t kRingKey[] = u"ControlPanel\\Sounds\\RingTone0";
-constexpr char16_t kSmsKey[] = u"ControlPanel\\Sounds\\SMS";
-// Ten minutes: into TAVONNE_AUDIO_OUT, at most about 100 MB.
-constexpr int kLongestRingSeconds = 600;
-
 volatile sig_atomic_t interrupted = 0;
 
 void OnInterrupt(int) {
     interrupted = 1;
-}
-
-// A text value of HKEY_CURRENT_USER\key, up to its first NUL; nothing when absent or empty.
-std::optional<std::u16string> ReadText(const char16_t* key, const char16_t* name) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD type = 0, size = 0;
-    std::u16string value;
-    LONG result = RegQueryValueExW(handle, name, nullptr, &type, nullptr, &size);
-    if (result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        value.resize(size / 2 + 1);
-        size = static_cast<DWORD>(value.size() * 2);
-        result = RegQueryValueExW(handle, name, nullptr, &type,
-                                  reinterpret_cast<BYTE*>(value.data()), &size);
-        value.resize(std::min<size_t>(size / 2, value.find(u'\0')));
-    }
-    RegCloseKey(handle);
-    if (result != ERROR_SUCCESS || value.empty())
-        return std::nullopt;
-    return value;
 }
 
 // A key pressed on standard input: one character on a terminal (no Enter needed), any input
@@ -93,26 +55,13 @@ class Keys {
     bool watching_ = true;
 };
 
-int Error(const std::string& message) {
-    std::cout << std::flush;
-    std::cerr << "ERROR: " << device::EscapedName(message) << "\n";
-    return 1;
+}  // namespace
+
+bool WritesToFile() {
+    return sound::WritesToFile();
 }
 
-// Plays the tone that HKCU\key's Sound names, as `schedule` says, on a provisioned device.
-int PlaySound(const char16_t* key, const std::string& what, sound::Schedule schedule,
-              const std::string& how) {
-    const std::string keyName = "HKCU\\" + text::ToUtf8(key);
-    const std::optional<std::u16string> path = ReadText(key, u"Sound");
-    if (!path)
-        return Error(keyName + " has no Sound value: no " + what + " is set.");
-    const std::string shown = text::ToUtf8(*path);
-    const device::ToneFile file = device::ReadToneFile(*path);
-    const device::ToneInfo info = device::InspectTone(file.bytes);
-    if (!file.problem.empty() || !info.Playable())
-        return Error("the " + what + " " + shown + " cannot be played: " +
-                     (file.problem.empty() ? device::DescribeTone(info) : file.problem) + ".");
-
+int Play(const Tone& ringing, const Schedule& schedule, const std::string& how) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -120,66 +69,22 @@ int PlaySound(const char16_t* key, const std::string& what, sound::Schedule sche
     Keys keys;
     const auto stopped = [&keys] { return interrupted != 0 || keys.Pressed(); };
     sound::Result result;
-    std::unique_ptr<sound::Tone> tone = sound::OpenTone(file.bytes, info, result);
+    std::unique_ptr<sound::Tone> tone = sound::OpenTone(ringing.bytes, ringing.info, result);
     std::unique_ptr<sound::Output> output;
     if (tone)
         output = sound::OpenOutput(tone->Rate(), tone->Channels(), stopped, result);
     if (!output)
-        return Error("the " + what + " " + shown + " cannot be played: " + result.problem + ".");
+        return CannotPlay(ringing, result.problem);
 
-    std::cout << device::EscapedName("Playing the " + what + " " + shown + " (" +
-                                     device::DescribeTone(info) + "), " + how + ".")
-              << std::endl;
+    SayPlaying(ringing, how);
     int plays = 0;
-    result = sound::Play(*tone, *output, schedule, stopped, nullptr, &plays);
+    result =
+        sound::Play(*tone, *output, {schedule.repeat, schedule.gapSeconds, schedule.limitSeconds},
+                    stopped, nullptr, &plays);
     if (result.failure != sound::Failure::None)
         return Error(result.problem + ".");
-    std::cout << "Played " << plays << (plays == 1 ? " time." : " times.") << std::endl;
+    SayPlayed(plays);
     return 0;
-}
-
-}  // namespace
-
-int Ring(const std::vector<std::string>& args) {
-    sound::Schedule schedule;
-    if (args.size() == 4 && args[2] == "--seconds") {
-        char* end = nullptr;
-        schedule.limitSeconds = std::strtod(args[3].c_str(), &end);
-        // Also refuses inf and nan, and what is too short to be heard.
-        if (end == args[3].c_str() || *end != '\0' || !(schedule.limitSeconds >= 0.1) ||
-            schedule.limitSeconds > kLongestRingSeconds)
-            return Error("--seconds wants a number of seconds from 0.1 to " +
-                         std::to_string(kLongestRingSeconds) + ", not " + args[3] + ".");
-    } else if (args.size() != 2) {
-        return Error("usage: tavonne-device ring [--seconds N]");
-    }
-    device::EnsureProvisioned();
-    const std::u16string script = ReadText(kRingKey, u"Script").value_or(u"");
-    std::string how = "once (Script \"" + text::ToUtf8(script) + "\")";
-    for (int seconds = 1; seconds <= 3; ++seconds) {
-        if (text::EqualNoCase(script, u"apw" + text::FromUtf8(std::to_string(seconds)) + u"r")) {
-            schedule.repeat = true;
-            schedule.gapSeconds = seconds;
-            how = "again after " + std::to_string(seconds) + " s of silence (" +
-                  text::ToUtf8(script) + ")";
-        }
-    }
-    if (schedule.repeat) {
-        if (schedule.limitSeconds > 0)
-            how += ", for " + args[3] + " s";
-        else if (sound::WritesToFile())
-            return Error("ringing into TAVONNE_AUDIO_OUT needs --seconds N.");
-        else
-            how += ", until a key is pressed";
-    }
-    return PlaySound(kRingKey, "call tone", schedule, how);
-}
-
-int Sms(const std::vector<std::string>& args) {
-    if (args.size() != 2)
-        return Error("usage: tavonne-device sms");
-    device::EnsureProvisioned();
-    return PlaySound(kSmsKey, "SMS tone", {}, "once");
 }
 
 }  // namespace ring

@@ -33,7 +33,7 @@ const char kSucceeded[] = "The operation completed successfully.";
 const char kNotFound[] =
     "ERROR: The system was unable to find the specified registry key or value.";
 const char kUsage[] =
-    "usage: tavonne-device init\n"
+    "usage: tavonne-device init [--reset]\n"
     "       tavonne-device path DEVICE_PATH\n"
     "       tavonne-device copy HOST_FILE... DEVICE_FOLDER\n"
     "       tavonne-device reg query KEY [/v NAME | /ve]\n"
@@ -582,9 +582,29 @@ int Reg(const std::vector<std::string>& args) {
     SyntaxError();
 }
 
+// What `init --reset` erases, each key whole: the program's settings and the phone's sound
+// settings, which then get a new phone's values.
+const char16_t* const kResetKeys[] = {u"Software\\Tavonne", u"ControlPanel\\Sounds\\RingTone0",
+                                      u"ControlPanel\\Sounds\\SMS"};
+
+void Erase() {
+    for (const char16_t* key : kResetKeys) {
+        const LONG result = RegDeleteTreeW(HKEY_CURRENT_USER, Win32Text(key));
+        if (result == ERROR_FILE_NOT_FOUND)
+            continue;
+        Check(result);
+        std::cout << "Erased HKEY_CURRENT_USER\\" << Utf8(key) << ".\n";
+    }
+}
+
+// Makes what is missing of the phone and keeps what is there; --reset erases the phone's settings
+// first, saying which keys went.
 int Init(const std::vector<std::string>& args) {
-    if (args.size() != 2)
+    const bool reset = args.size() == 3 && args[2] == "--reset";
+    if (args.size() != 2 && !reset)
         SyntaxError();
+    if (reset)
+        Erase();
     if (!device::EnsureProvisioned())
         throw Failure{"ERROR: The device folder " + text::PathToUtf8(device::Folder()) +
                       " could not be made complete (see above)."};

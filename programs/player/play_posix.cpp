@@ -59,15 +59,6 @@ constexpr unsigned char kLeaving = 100;
 constexpr uint64_t kLargestTone = 64 << 20;
 constexpr uint32_t kLargestText = 1 << 16;
 
-// "3,5 s": seconds as the phone's French screens write them.
-std::string FrenchSeconds(double seconds) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f s", seconds);
-    if (char* point = strchr(text, '.'))
-        *point = ',';
-    return text;
-}
-
 volatile sig_atomic_t stopRequested = 0;
 
 void OnStop(int) {
@@ -519,8 +510,8 @@ void Tell(const std::string& line) {
 }
 
 // Hands the tone to the device's resident player, starting one when none answers, and returns
-// with its answer.
-int PlayAloud(const std::string& said, const std::string& name,
+// with its answer. The player reads the tone's bytes, not its file.
+int PlayAloud(const std::string& said, const std::string& name, const std::filesystem::path&,
               std::span<const unsigned char> bytes, const device::ToneInfo& info) {
     const Request request{ThisLaunch(), OutputKey(), said, name, {bytes.begin(), bytes.end()}};
     const auto fail = [&](const std::string& why) {

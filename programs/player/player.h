@@ -2,6 +2,7 @@
 // share with its common part (qhandler.cpp).
 #pragma once
 
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,10 +19,13 @@ void Log(std::string_view text);
 
 // The status line for the person at the phone: what plays, or why nothing can.
 void Tell(const std::string& line);
+// "3,5 s": seconds as the phone's French screens write them.
+std::string FrenchSeconds(double seconds);
 
-// Plays a tone that passed the check (`info`); `said` starts its log line and `name` is what the
-// status line calls it. Returns the exit code as soon as the sound has started or failed.
-int PlayAloud(const std::string& said, const std::string& name,
+// Plays a tone that passed the check (`info`), the `bytes` read from `file`; `said` starts its log
+// line and `name` is what the status line calls it. Returns the exit code as soon as the sound has
+// started or failed.
+int PlayAloud(const std::string& said, const std::string& name, const std::filesystem::path& file,
               std::span<const unsigned char> bytes, const device::ToneInfo& info);
 
 }  // namespace player

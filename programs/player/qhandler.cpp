@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -21,6 +22,15 @@
 #include "programs/player/player.h"
 
 namespace player {
+
+// "3,5 s": seconds as the phone's French screens write them.
+std::string FrenchSeconds(double seconds) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f s", seconds);
+    if (char* point = strchr(text, '.'))
+        *point = ',';
+    return text;
+}
 
 // Appended with a single write, so that lines of other processes never interleave.
 void Log(std::string_view text) {
@@ -57,7 +67,7 @@ int Play(std::string_view parameter) {
         Tell(name + " : pas un fichier de sonnerie");
         return kNotATone;
     }
-    return PlayAloud(said, name, loaded.bytes, tone);
+    return PlayAloud(said, name, device::HostPath(text::FromUtf8(parameter)), loaded.bytes, tone);
 }
 
 }  // namespace

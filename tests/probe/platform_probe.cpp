@@ -140,9 +140,10 @@ void Registry() {
     Fact("delete the tree", Number(RegDeleteTreeW(HKEY_CURRENT_USER, kKey)));
 }
 
+// The search the app calls: on Windows, the phone's (win32/include/windows.h).
 void Search(const WCHAR* pattern) {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern, &found);
+    HANDLE search = FindFirstFile(pattern, &found);
     std::string answer;
     if (search == INVALID_HANDLE_VALUE) {
         answer = "error " + Number(GetLastError());
@@ -152,7 +153,7 @@ void Search(const WCHAR* pattern) {
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 answer += "/";
             answer += " ";
-        } while (FindNextFileW(search, &found));
+        } while (FindNextFile(search, &found));
         answer += "then " + Number(GetLastError());
         FindClose(search);
     }

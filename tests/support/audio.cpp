@@ -3,8 +3,10 @@
 
 #include <sndfile.h>
 
+#include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -59,6 +61,33 @@ std::optional<Sound> ReadSound(const std::filesystem::path& file) {
     return sound;
 }
 
+namespace {
+
+// Each NUL-ended string of a /proc file (a process's command line or environment).
+std::vector<std::string> ProcStrings(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> strings;
+    for (std::string s; std::getline(in, s, '\0');)
+        strings.push_back(s);
+    return strings;
+}
+
+// The Windows build's player under Wine: a Wine process whose command line starts with the
+// program as launched, in this device (the folder as Wine names it, Z:\...).
+bool IsWinePlayer(const std::filesystem::path& process) {
+    const std::vector<std::string> command = ProcStrings(process / "cmdline");
+    const std::string program = "\\qhandler.exe";
+    if (command.empty() || command[0].size() < program.size() ||
+        strcasecmp(command[0].c_str() + command[0].size() - program.size(), program.c_str()) != 0)
+        return false;
+    std::string device = "TAVONNE_DEVICE=Z:" + device::Folder().string();
+    std::replace(device.begin(), device.end(), '/', '\\');
+    const std::vector<std::string> environment = ProcStrings(process / "environ");
+    return std::find(environment.begin(), environment.end(), device) != environment.end();
+}
+
+}  // namespace
+
 std::vector<pid_t> RunningPlayers() {
     struct stat player;
     std::vector<pid_t> running;
@@ -68,9 +97,11 @@ std::vector<pid_t> RunningPlayers() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
         struct stat exe;
-        if (name.find_first_not_of("0123456789") != std::string::npos ||
-            stat((entry.path() / "exe").c_str(), &exe) != 0 || exe.st_ino != player.st_ino ||
-            exe.st_dev != player.st_dev)
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const bool linuxPlayer = stat((entry.path() / "exe").c_str(), &exe) == 0 &&
+                                 exe.st_ino == player.st_ino && exe.st_dev == player.st_dev;
+        if (!linuxPlayer && !IsWinePlayer(entry.path()))
             continue;
         // "pid (name) state ...": an ended process waiting for its parent is not running.
         std::ifstream statFile(entry.path() / "stat");

@@ -25,5 +25,6 @@ struct Sound {
 // A WAV file read with libsndfile; nothing when it is not one.
 std::optional<Sound> ReadSound(const std::filesystem::path& file);
 
-// The running (not ended) processes of the player installed in this test's device folder.
+// The running (not ended) processes of the player installed in this test's device folder, of the
+// Linux build or, under Wine, of the Windows build.
 std::vector<pid_t> RunningPlayers();

@@ -23,8 +23,11 @@ TempDevice::TempDevice() {
     setenv("HOME", (top_ / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (top_ / "data").c_str(), 1);
     // Players started by a test never reach a real audio output (an unknown driver fails at
-    // once) nor a file of the test's caller.
+    // once; under Wine, ALSA has an empty configuration, so no device, and PulseAudio no server)
+    // nor a file of the test's caller.
     setenv("SDL_AUDIODRIVER", "tavonne-test-none", 1);
+    setenv("ALSA_CONFIG_PATH", "/dev/null", 1);
+    setenv("PULSE_SERVER", "unix:/nonexistent", 1);
     unsetenv("TAVONNE_AUDIO_OUT");
     device::CloseRegistryForTesting();
     device::ResetForTesting();

@@ -1,0 +1,56 @@
+// Whether a file name matches a search pattern, as the phone's file search matches them: against
+// the whole name (the phone has no short 8.3 names), without regard to case. Used by the file
+// search of each platform.
+#pragma once
+
+#include <string_view>
+
+namespace text {
+
+// Matches folded units against a folded pattern: `*` takes any run of units (also none), `?`
+// exactly one.
+template <typename Units>
+bool GlobMatch(std::u16string_view pattern, const Units& name) {
+    // The usual pattern, a star and a plain tail ("*.WAV"): the end of the name alone decides.
+    if (!pattern.empty() && pattern[0] == u'*' &&
+        pattern.find_first_of(u"*?", 1) == std::u16string_view::npos) {
+        const size_t tail = pattern.size() - 1;
+        if (name.size() < tail)
+            return false;
+        for (size_t i = 0; i < tail; ++i) {
+            if (pattern[1 + i] != name[name.size() - tail + i])
+                return false;
+        }
+        return true;
+    }
+    size_t p = 0, n = 0;
+    size_t starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+            ++p, ++n;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+// Win32 rule: a pattern ending in ".*" also takes names without that extension, so "*.*"
+// matches every name and "a.*" matches "a".
+template <typename Units>
+bool PatternMatches(std::u16string_view foldedPattern, const Units& foldedName) {
+    if (GlobMatch(foldedPattern, foldedName))
+        return true;
+    return foldedPattern.ends_with(u".*") &&
+           GlobMatch(foldedPattern.substr(0, foldedPattern.size() - 2), foldedName);
+}
+
+}  // namespace text
