@@ -198,7 +198,8 @@ LONG Check(int rc) {
 // One use of a prepared statement; it is reset for the next use when this ends.
 class Query {
   public:
-    explicit Query(Sql which) : statement_(database->statements[which]) {}
+    explicit Query(Sql which) : Query(database->statements[which]) {}
+    explicit Query(sqlite3_stmt* statement) : statement_(statement) {}
     ~Query() {
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
@@ -359,8 +360,84 @@ LONG CheckHeader() {
     return ERROR_SUCCESS;
 }
 
-// Makes a new empty registry under a temporary name and links it into place once complete, so
-// that the registry file, whenever it exists, is a whole database.
+// The phone's own sound settings, which a new registry holds under HKEY_CURRENT_USER.
+struct PhoneValue {
+    std::vector<std::u16string> key;
+    std::u16string name;
+    std::u16string data;
+};
+
+const PhoneValue kPhoneValues[] = {
+    {{u"ControlPanel", u"Sounds", u"RingTone0"}, u"Sound", u"\\Windows\\Standard.wav"},
+    {{u"ControlPanel", u"Sounds", u"RingTone0"}, u"Script", u"apw3r"},
+    {{u"ControlPanel", u"Sounds", u"SMS"}, u"Sound", u"\\Windows\\Notify.mid"},
+};
+
+struct StatementCloser {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+
+Statement Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    return Statement(statement);
+}
+
+// The sub-key `name` of `parent` in a new registry, added when missing.
+int ChildKey(sqlite3* db, const Statement& find, const Statement& add, int64_t parent,
+             std::u16string_view name, int64_t& child) {
+    {
+        Query query(find.get());
+        const int rc = query.Bind(1, parent).BindFolded(2, name).Step();
+        if (rc == SQLITE_ROW) {
+            child = query.Integer(0);
+            return SQLITE_OK;
+        }
+        if (rc != SQLITE_DONE)
+            return rc;
+    }
+    const int rc = Query(add.get())
+                       .Bind(1, parent)
+                       .BindName(2, name)
+                       .BindFolded(3, name)
+                       .Bind(4, Now())
+                       .Step();
+    child = sqlite3_last_insert_rowid(db);
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// Writes the phone's values into a new registry that no other process can see yet.
+int AddPhoneValues(sqlite3* db) {
+    const Statement findKey = Prepare(db, kSql[kFindChild]);
+    const Statement addKey = Prepare(db, kSql[kInsertKey]);
+    const Statement addValue = Prepare(db, kSql[kSetValue]);
+    if (!findKey || !addKey || !addValue)
+        return sqlite3_errcode(db);
+    int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (const PhoneValue& value : kPhoneValues) {
+        int64_t key = kCurrentUser;
+        for (size_t i = 0; rc == SQLITE_OK && i < value.key.size(); ++i)
+            rc = ChildKey(db, findKey, addKey, key, value.key[i], key);
+        if (rc != SQLITE_OK)
+            return rc;
+        rc = Query(addValue.get())
+                 .Bind(1, key)
+                 .BindName(2, value.name)
+                 .BindFolded(3, value.name)
+                 .Bind(4, int64_t{REG_SZ})
+                 .Bind(5, ToBytes(value.data) + std::string(2, '\0'))
+                 .Step();
+        if (rc != SQLITE_DONE)
+            return rc;
+        rc = SQLITE_OK;
+    }
+    return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+// Makes a new registry, with the phone's own values, under a temporary name and links it into
+// place once complete, so that the registry file, whenever it exists, is a whole database: a
+// phone's registry gets its defaults once, when it is made.
 LONG CreateDatabase() {
     const std::filesystem::path file = RegistryFile();
     std::error_code error;
@@ -378,6 +455,8 @@ LONG CreateDatabase() {
                              nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = AddPhoneValues(db);
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);
     if (rc != SQLITE_OK) {

@@ -35,7 +35,8 @@ struct Value {
 };
 
 // Every function returns a Win32 error code, ERROR_SUCCESS when it worked. All of them open the
-// database on first use (creating an empty registry when the file is missing) and keep it open.
+// database on first use (creating a new phone's registry, with the phone's own keys and their
+// defaults, when the file is missing) and keep it open.
 // A damaged, foreign or unreadable file gives ERROR_REGISTRY_CORRUPT, ERROR_CANTOPEN or
 // ERROR_CANTREAD after one line on the debug output, and is never written to.
 LONG Open();

@@ -182,13 +182,13 @@ std::optional<std::vector<unsigned char>> ReadWhole(const fs::path& path, std::s
 
 }  // namespace
 
-bool InstallPhoneTones(const fs::path& fileSystemRoot) {
+bool InstallPhoneTones(const fs::path& fileSystemRoot, std::span<const PhoneTone> tones) {
     std::error_code error;
     fs::create_directories(fileSystemRoot, error);
     if (error)
         return Fail("create", fileSystemRoot, error);
     bool installed = true;
-    for (const PhoneTone& tone : PhoneTones()) {
+    for (const PhoneTone& tone : tones) {
         const std::optional<Place> place = Locate(fileSystemRoot, tone.devicePath);
         if (!place)
             installed = false;

@@ -170,9 +170,9 @@ fs::path HostPath(std::u16string_view devicePath) {
     return path;
 }
 
-bool InstallPhoneTones(const fs::path& fileSystemRoot) {
+bool InstallPhoneTones(const fs::path& fileSystemRoot, std::span<const PhoneTone> tones) {
     bool installed = true;
-    for (const PhoneTone& tone : PhoneTones()) {
+    for (const PhoneTone& tone : tones) {
         const fs::path file = HostPath(tone.devicePath);
         std::error_code error;
         if (fs::exists(file, error))
