@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -120,6 +121,21 @@ bool AppendToLog(std::string_view line) {
 
 std::filesystem::path StatusFile() {
     return Folder() / "run" / "status";
+}
+
+bool WriteStatus(std::string_view line) {
+    std::error_code error;
+    const std::filesystem::path status = StatusFile();
+    std::filesystem::create_directories(status.parent_path(), error);
+    const std::filesystem::path aside = status.string() + TemporarySuffix();
+    {
+        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
+        out << line << '\n';
+    }
+    std::filesystem::rename(aside, status, error);
+    if (error)
+        std::filesystem::remove(aside, error);
+    return !error;
 }
 
 }  // namespace device

@@ -371,7 +371,8 @@ ToneFile ReadToneFile(const std::filesystem::path& file) {
     ToneFile loaded;
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
-    if (!fs::exists(status)) {
+    loaded.exists = fs::exists(status);
+    if (!loaded.exists) {
         loaded.problem = "no such file (" + text::PathToUtf8(file) + ")";
     } else if (fs::is_directory(status)) {
         loaded.problem = "cannot read (a folder)";

@@ -42,6 +42,7 @@ struct ToneInfo {
 struct ToneFile {
     std::vector<unsigned char> bytes;
     std::string problem;  // e.g. "no such file (...)", "cannot read (a folder)"
+    bool exists = false;  // something is there under that name, a tone or not
 };
 // Reads a whole file, refusing folders and anything far larger than a tone.
 ToneFile ReadToneFile(const std::filesystem::path& file);

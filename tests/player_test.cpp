@@ -110,7 +110,7 @@ TEST_P(BuiltInTone, RendersAudiblyForItsWholeLength) {
     const std::string path = text::ToUtf8(GetParam().devicePath);
     ASSERT_EQ(Play(path), 0);
     EXPECT_TRUE(StartsWith(OnlyLogLine(), "qhandler: play \"" + path + "\": "));
-    EXPECT_TRUE(StartsWith(Status(), "\u266A " + path.substr(9) + ", ")) << Status();
+    EXPECT_TRUE(StartsWith(Status(), "\u266A \t" + path.substr(9) + "\t, ")) << Status();
     const device::ToneInfo info = device::InspectTone(GetParam().bytes);
     const std::optional<Sound> sound = ReadSound(Out());
     ASSERT_TRUE(sound);
@@ -155,13 +155,16 @@ TEST_F(Player, SaysWhyATonesCannotBePlayedAndWritesNothing) {
          "pas un fichier de sonnerie"},
         {"Words.wav", "RIFF but not a wave", 2, "not a tone file (", "pas un fichier de sonnerie"},
         {"Absent.mid", "", 1, "no such file", "fichier introuvable"},
+        // A folder is listed like a file whose name ends so: it is no tone all the same.
+        {"Dossier.wav", "", 2, "cannot read (a folder)", "pas un fichier de sonnerie"},
     };
+    fs::create_directory(Host("Windows/Dossier.wav"));
     for (const auto& c : cases) {
         if (!c.bytes.empty())
             std::ofstream(Host("Windows/" + c.name), std::ios::binary) << c.bytes;
         EXPECT_EQ(Play("\\Windows\\" + c.name), c.exitCode) << c.name;
         EXPECT_NE(LogLines().back().find(": " + c.logged), std::string::npos) << LogLines().back();
-        EXPECT_EQ(Status(), c.name + " : " + c.status);
+        EXPECT_EQ(Status(), "\t" + c.name + "\t : " + c.status);
         EXPECT_FALSE(fs::exists(Out())) << c.name;
     }
     EXPECT_EQ(LogLines().size(), std::size(cases));
@@ -174,7 +177,7 @@ TEST_F(Player, WithoutAnAudioOutputSaysSoOnceAndFails) {
                            "qhandler: play \"\\Windows\\Alarm1.mid\": MIDI format 0, 1 "
                            "track, 3.5 s; no audio output ("))
         << line;
-    EXPECT_EQ(Status(), "Alarm1.mid : pas de sortie audio");
+    EXPECT_EQ(Status(), "\tAlarm1.mid\t : pas de sortie audio");
     EXPECT_TRUE(RunningPlayers().empty());
 }
 
@@ -188,7 +191,7 @@ TEST_F(Player, PlaysOnTheAudioOutputAfterAnsweringAndANewToneStopsTheOldOne) {
                                      {"SDL_DISKAUDIOFILE", heard.string()}};
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Run(installed, {"\\Windows\\AlarmXtra2-Slow.mid"}, card), 0);
-    EXPECT_EQ(Status(), "\u266A AlarmXtra2-Slow.mid, 5,8 s");
+    EXPECT_EQ(Status(), "\u266A \tAlarmXtra2-Slow.mid\t, 5,8 s");
     // The earlier players go as soon as they are asked; the last plays on.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (RunningPlayers().size() > 1 && std::chrono::steady_clock::now() < deadline)
@@ -236,7 +239,7 @@ TEST_F(Player, FailsForACutShortTone) {
 }
 
 TEST_F(Player, FailsForAFolder) {
-    EXPECT_EQ(Play("\\Windows"), 1);
+    EXPECT_EQ(Play("\\Windows"), 2);  // there, but no tone file
     EXPECT_NE(OnlyLogLine().find("cannot read"), std::string::npos);
 }
 

@@ -133,21 +133,22 @@ int PlayHere(const std::string& said, const std::string& name, std::span<const u
     if (!tone || !output) {
         Log(said + device::DescribeTone(info) + "; " + result.problem);
         const bool noOutput = result.failure == sound::Failure::NoOutput;
-        Tell(name + " : " + (noOutput ? "pas de sortie audio" : "pas un fichier de sonnerie"));
+        Tell(StatusLine("", name,
+                        noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie"));
         return answer(noOutput ? kNoOutput : kNotATone);
     }
     bool started = false;
     result = sound::Play(*tone, *output, {}, Stopped, [&] {
         started = true;
         Log(said + device::DescribeTone(info));
-        Tell("\u266A " + name + ", " + FrenchSeconds(info.seconds));
+        Tell(StatusLine("\u266A ", name, ", " + FrenchSeconds(info.seconds)));
         answer(kPlayable);
     });
     if (result.failure == sound::Failure::None)
         return kPlayable;
     if (!started) {
         Log(said + device::DescribeTone(info) + "; " + result.problem);
-        Tell(name + " : pas de sortie audio");
+        Tell(StatusLine("", name, " : pas de sortie audio"));
         return answer(kNoOutput);
     }
     Log("qhandler: " + result.problem);
@@ -156,19 +157,8 @@ int PlayHere(const std::string& said, const std::string& name, std::span<const u
 
 }  // namespace
 
-// Replaced whole (written aside, then renamed).
 void Tell(const std::string& line) {
-    std::error_code error;
-    const fs::path status = device::StatusFile();
-    fs::create_directories(status.parent_path(), error);
-    const fs::path aside = status.string() + "." + std::to_string(getpid());
-    {
-        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
-        out << OneLine(line) << '\n';
-    }
-    fs::rename(aside, status, error);
-    if (error)
-        fs::remove(aside, error);
+    device::WriteStatus(line);
 }
 
 // Plays in a child process that outlives this one, and answers with its result as soon as it

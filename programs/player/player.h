@@ -17,7 +17,11 @@ std::string OneLine(std::string_view text);
 // One line in the phone's log (and on standard error when someone runs the player by hand).
 void Log(std::string_view text);
 
-// The status line for the person at the phone: what plays, or why nothing can.
+// A status line of a text before the tone's name, the name, and a text after it, each kept to
+// one line.
+std::string StatusLine(std::string_view before, std::string_view name, std::string_view after);
+// The status line for the person at the phone (made by StatusLine): what plays, or why nothing
+// can.
 void Tell(const std::string& line);
 
 // Plays a tone that passed the check (`info`); `said` starts its log line and `name` is what the
