@@ -18,8 +18,11 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "device/device_folder.h"
 #include "base/debug.h"
@@ -49,6 +52,35 @@ constexpr uint32_t kSchemaVersion = 1;
 
 // See ShareReads().
 bool shareReads = false;
+
+// The waits for another program's write, one limit for all the calls of one run (until
+// EndReads): when the first wait began, and whether a call is waiting now (the observer knows).
+std::optional<std::chrono::steady_clock::time_point> firstWait;
+bool waiting = false;
+std::function<void(bool)> waitObserver;
+
+// SQLite's busy handler: another program holds the lock. Waits a moment and says to try again,
+// until the run's limit has gone by; after that every call of the run fails at once.
+int OnBusy(void*, int) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!firstWait)
+        firstWait = now;
+    if (now - *firstWait >= std::chrono::seconds(kBusyTimeoutSeconds))
+        return 0;
+    if (!waiting) {
+        waiting = true;
+        if (waitObserver)
+            waitObserver(true);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return 1;
+}
+
+// A call that waited tells the observer that the wait is over, however it ended.
+void EndWait() {
+    if (std::exchange(waiting, false) && waitObserver)
+        waitObserver(false);
+}
 
 // Names are stored as UTF-16LE blobs (a lone surrogate survives) beside their folded form, which
 // alone is compared. Ids grow only (AUTOINCREMENT), so a handle to a deleted key can never find a
@@ -178,8 +210,7 @@ LONG Check(int rc) {
         case SQLITE_NOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
         case SQLITE_BUSY:
-            Report("busy: another program has held it for more than " +
-                   std::to_string(kBusyTimeoutSeconds) + " seconds (" + message + ")");
+            // Not a fault of the registry: the caller says it waited in vain.
             return ERROR_BUSY;
         case SQLITE_READONLY:
         case SQLITE_PERM:
@@ -489,12 +520,12 @@ void RemoveDeadJournal(sqlite3* db) {
     std::error_code error;
     if (!std::filesystem::exists(journal, error))
         return;
-    sqlite3_busy_timeout(db, 0);
+    sqlite3_busy_handler(db, nullptr, nullptr);
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
         std::filesystem::remove(journal, error);
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutSeconds * 1000);
+    sqlite3_busy_handler(db, OnBusy, nullptr);
 }
 
 // Makes the registry file when there is none, then looks at its header before SQLite may touch it.
@@ -516,7 +547,7 @@ LONG Connect(Database& opened) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
         return ERROR_CANTOPEN;
     }
-    sqlite3_busy_timeout(opened.db, kBusyTimeoutSeconds * 1000);
+    sqlite3_busy_handler(opened.db, OnBusy, nullptr);
     return ERROR_SUCCESS;
 }
 
@@ -732,8 +763,11 @@ LONG ReadListed(Listing& listing, Sql listQuery, KeyId key, DWORD index, Read re
 template <typename Operation>
 LONG WithDatabase(Operation operation) {
     std::lock_guard lock(storeMutex);
-    const LONG result = OpenLocked();
-    return result == ERROR_SUCCESS ? operation() : result;
+    LONG result = OpenLocked();
+    if (result == ERROR_SUCCESS)
+        result = operation();
+    EndWait();
+    return result;
 }
 
 // The same for an operation that only reads: while reads are shared, it joins the open read
@@ -750,8 +784,7 @@ LONG Reading(Operation operation) {
 }  // namespace
 
 LONG Open() {
-    std::lock_guard lock(storeMutex);
-    return OpenLocked();
+    return WithDatabase([] { return LONG{ERROR_SUCCESS}; });
 }
 
 bool IsOpen() {
@@ -914,6 +947,29 @@ void ShareReads(bool on) {
 void EndReads() {
     std::lock_guard lock(storeMutex);
     EndSharedRead();
+    firstWait.reset();
+}
+
+std::string Describe(LONG error) {
+    switch (error) {
+        case ERROR_REGISTRY_CORRUPT:
+            return "is damaged or is not a registry; it was left as it is";
+        case ERROR_CANTOPEN:
+        case ERROR_CANTREAD:
+            return "cannot be read";
+        case ERROR_CANTWRITE:
+            return "cannot be written";
+        case ERROR_BUSY:
+            return "is held by another program for more than " +
+                   std::to_string(kBusyTimeoutSeconds) + " seconds; try again when it is done";
+        default:
+            return "cannot be used (error " + std::to_string(error) + ")";
+    }
+}
+
+void SetWaitObserver(std::function<void(bool waiting)> observer) {
+    std::lock_guard lock(storeMutex);
+    waitObserver = std::move(observer);
 }
 
 }  // namespace registry

@@ -16,9 +16,11 @@ namespace registry {
 
 using KeyId = int64_t;
 
-// How long a call waits for another process's write to end before it fails with ERROR_BUSY. A
-// write takes milliseconds: only a program that keeps the registry locked ever meets this.
-inline constexpr int kBusyTimeoutSeconds = 120;
+// How long the calls of one run (a command, or what the program does between two keys) wait in
+// all for other processes' writes to end; once it has gone by, each call of the run fails at once
+// with ERROR_BUSY. A write takes milliseconds: only a program that keeps the registry locked ever
+// meets this.
+inline constexpr int kBusyTimeoutSeconds = 10;
 
 // Win32's limits on the length of one key name and of a value name, in characters.
 inline constexpr size_t kMaxKeyNameLength = 255;
@@ -75,7 +77,16 @@ LONG DeleteValue(KeyId key, std::u16string_view name);
 // the registry. Off by default; a program that turns it on ends the reads before it waits, so that
 // no other process waits on it for long.
 void ShareReads(bool on);
+// Ends the run: its shared read, and its waits (the next call may wait the whole limit again).
 void EndReads();
+
+// What an error of these calls says of the registry file, to follow its name in a message: "is
+// damaged or is not a registry; it was left as it is", "cannot be read", ...
+std::string Describe(LONG error);
+
+// Told with true when a call starts to wait for another process's write, and with false when
+// the wait is over (so the person at the phone can be told why nothing happens meanwhile).
+void SetWaitObserver(std::function<void(bool waiting)> observer);
 
 }  // namespace registry
 }  // namespace device

@@ -14,12 +14,14 @@
 #include <curses.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 
 #include "device/device_folder.h"
+#include "device/registry_store.h"
 #include "platform/phone/status_line.h"
 #include "platform/phone/terminal_frontend.h"
 #include "support/program.h"
@@ -275,6 +277,35 @@ TEST_F(DumbTerminalTest, IsRefusedWithTheReason) {
     EXPECT_NE(output.find("cannot use this terminal (TERM=dumb): it cannot move its cursor"),
               std::string::npos)
         << output;
+}
+
+// Another program holds the registry for the whole start: the start waits one limit in all with
+// the phone on screen and the line saying why, then says why it ends, once.
+class BusyRegistryTerminalTest : public TerminalProgramTest {
+  protected:
+    BusyRegistryTerminalTest() {
+        EXPECT_EQ(RunDeviceTool({"init"}).exitCode, 0);
+        EXPECT_EQ(sqlite3_open(device::RegistryFile().c_str(), &holder), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        started = Clock::now();
+    }
+    ~BusyRegistryTerminalTest() override { sqlite3_close(holder); }
+
+    sqlite3* holder = nullptr;
+    Clock::time_point started;
+};
+
+TEST_F(BusyRegistryTerminalTest, WaitsOneLimitSayingSoThenEndsWithTheReasonOnce) {
+    EXPECT_TRUE(ReadUntil("Registre du téléphone occupé…")) << output;
+    EXPECT_EQ(Finish(), 3);
+    const auto waited = Clock::now() - started;
+    EXPECT_GE(waited, std::chrono::seconds(device::registry::kBusyTimeoutSeconds));
+    EXPECT_LT(waited, std::chrono::seconds(device::registry::kBusyTimeoutSeconds + 5));
+    const std::string reason = "is held by another program for more than";
+    const std::size_t said = output.find(reason);
+    EXPECT_NE(said, std::string::npos) << output;
+    EXPECT_EQ(output.find(reason, said + 1), std::string::npos) << output;
+    ExpectModesAsBefore();
 }
 
 TEST_F(TerminalProgramTest, GivesTheTerminalBackWhenKilled) {

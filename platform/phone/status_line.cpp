@@ -83,9 +83,13 @@ void Launched(Clock::time_point now) {
     lookUntil = now + kLookingFor;
 }
 
-void Show(Line line, Clock::time_point now) {
+void Show(Line line, Clock::time_point now, bool held) {
     shown = std::move(line);
-    shownUntil = now + kShown;
+    shownUntil = held ? Clock::time_point::max() : now + kShown;
+}
+
+void Clear() {
+    shownUntil = {};
 }
 
 std::optional<Line> Current(Clock::time_point now) {
@@ -104,6 +108,7 @@ int NextCheck(Clock::time_point now) {
         next = now + kLookEvery;
     if (now < shownUntil)
         next = std::min(next, shownUntil);
+    // A held line stays until it is cleared: nothing to look at meanwhile.
     if (next == Clock::time_point::max())
         return -1;
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());

@@ -1,6 +1,6 @@
 // The line under the phone in the terminal: what happens off the phone's screen (the tone a
-// launched player plays, or why it cannot; another copy bringing this one to the front), shown
-// for a while in place of the key help, and fitted to the terminal's width.
+// launched player plays, or why it cannot; another copy bringing this one to the front; a busy
+// registry), shown for a while in place of the key help, and fitted to the terminal's width.
 #pragma once
 
 #include <chrono>
@@ -35,8 +35,9 @@ std::wstring Help(std::size_t width);
 
 // A program was launched: the line it leaves in the device's status file is looked for a while.
 void Launched(Clock::time_point now);
-// Shows `line` for a few seconds from `now`.
-void Show(Line line, Clock::time_point now);
+// Shows `line` for a few seconds from `now`, or until Clear() when `held`.
+void Show(Line line, Clock::time_point now, bool held = false);
+void Clear();
 // What to show at `now`, if anything; takes a line a launched program has left meanwhile.
 std::optional<Line> Current(Clock::time_point now);
 // How long a wait for a key may last before the line should be looked at again, in

@@ -399,6 +399,15 @@ void Launched() {
     status::Launched(status::Clock::now());
 }
 
+void RegistryWait(bool waiting) {
+    if (waiting)
+        status::Show({L"Registre du téléphone occupé…", {}, {}}, status::Clock::now(), true);
+    else
+        status::Clear();
+    if (active)
+        Paint();
+}
+
 void Stop() {
     if (!active)
         return;

@@ -64,18 +64,12 @@ void Check(LONG result) {
         case ERROR_FILE_NOT_FOUND:
             throw Failure{kNotFound};
         case ERROR_REGISTRY_CORRUPT:
-            throw Failure{"ERROR: The device's registry " + file +
-                          " is damaged or is not a registry; it was left as it is."};
         case ERROR_CANTOPEN:
         case ERROR_CANTREAD:
-            throw Failure{"ERROR: The device's registry " + file + " cannot be read."};
         case ERROR_CANTWRITE:
-            throw Failure{"ERROR: The device's registry " + file + " cannot be written."};
         case ERROR_BUSY:
-            throw Failure{"ERROR: The device's registry " + file +
-                          " is held by another program for more than " +
-                          std::to_string(device::registry::kBusyTimeoutSeconds) +
-                          " seconds; try again when it is done."};
+            throw Failure{"ERROR: The device's registry " + file + " " +
+                          device::registry::Describe(result) + "."};
         case ERROR_ACCESS_DENIED:
             throw Failure{"ERROR: Access is denied."};
         default:
