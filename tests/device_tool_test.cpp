@@ -369,6 +369,32 @@ TEST_F(DeviceTool, CopyPutsFilesIntoAPhoneFolderUnderTheirNames) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
 }
 
+// One file to a path that is no folder and does not end in a backslash takes that path's name,
+// as cp does; an existing folder, or a final backslash, receives it under its own name.
+TEST_F(DeviceTool, CopyOfOneFileToAPathThatNamesNoFolderTakesThatName) {
+    const fs::path carillon = HostFile("Carillon.wav", "RIFF un");
+    fs::create_directories(device.Folder() / "fs" / "Storage" / "Existant");
+    const struct {
+        std::string destination;
+        std::string file;  // under fs/
+    } cases[] = {
+        {"\\Storage\\Sonneries\\Carillon2.wav", "Storage/Sonneries/Carillon2.wav"},
+        {"\\Storage\\existant", "Storage/Existant/Carillon.wav"},
+        {"\\Storage\\Nouveau\\", "Storage/Nouveau/Carillon.wav"},
+        {"Racine.wav", "Racine.wav"},
+    };
+    for (const auto& c : cases) {
+        Expect({"copy", carillon.string(), c.destination}, "        1 file(s) copied.\n");
+        EXPECT_EQ(ReadFile(device.Folder() / "fs" / c.file), "RIFF un") << c.destination;
+    }
+    EXPECT_TRUE(
+        fs::is_regular_file(device.Folder() / "fs" / "Storage" / "Sonneries" / "Carillon2.wav"));
+    const ProgramResult refused = Run({"copy", carillon.string(), "\\Storage\\tab\there.wav"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("cannot hold a file named \"tab\\x09here.wav\""), std::string::npos)
+        << refused.err;
+}
+
 TEST_F(DeviceTool, CopyRefusesWhatThePhoneCannotHoldAndCopiesNothing) {
     const fs::path good = HostFile("Bon.wav", "RIFF");
     const std::pair<fs::path, std::string> cases[] = {

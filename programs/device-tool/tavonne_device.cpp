@@ -34,6 +34,7 @@ const char kUsage[] =
     "usage: tavonne-device init\n"
     "       tavonne-device path DEVICE_PATH\n"
     "       tavonne-device copy HOST_FILE... DEVICE_FOLDER\n"
+    "       tavonne-device copy HOST_FILE DEVICE_FILE\n"
     "       tavonne-device reg query KEY [/v NAME | /ve]\n"
     "       tavonne-device reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
     "       tavonne-device reg delete KEY [/v NAME | /ve | /va] [/f]\n"
@@ -592,21 +593,33 @@ int Path(const std::vector<std::string>& args) {
     return 0;
 }
 
-// Copies host files into a folder of the phone under their own names, making the folder. Every
-// name is checked before anything is copied; a file of the same name in any letter case is
-// replaced, as the phone would.
+// Copies host files into a folder of the phone under their own names, making the folder; or, as
+// cp does, one file to a path of the phone that is no folder and does not end in a separator,
+// under that path's name. Every name is checked before anything is copied; a file of the same
+// name in any letter case is replaced, as the phone would.
 int Copy(const std::vector<std::string>& args) {
     namespace fs = std::filesystem;
     if (args.size() < 4)
         SyntaxError();
     const std::vector<std::string> files(args.begin() + 2, args.end() - 1);
+    const std::u16string destination = text::FromUtf8(args.back());
+    std::error_code error;
+    const size_t separator = destination.find_last_of(u"\\/");
+    const bool toName = files.size() == 1 && separator + 1 < destination.size() &&
+                        !fs::is_directory(device::HostPath(destination), error);
+    // The folder that receives the files, and the name of each on the phone.
+    const std::u16string folder =
+        toName ? destination.substr(0, separator == destination.npos ? 0 : separator) : destination;
+    const auto phoneName = [&](const std::string& file) {
+        return toName ? text::ToUtf8(destination.substr(separator + 1))
+                      : text::PathToUtf8(text::PathFromUtf8(file).filename());
+    };
     std::set<std::u16string> names;
     for (const std::string& file : files) {
-        std::error_code error;
         if (!fs::is_regular_file(text::PathFromUtf8(file), error))
             throw Failure{"ERROR: " + device::EscapedName(file) +
                           " is not a file. Nothing was copied."};
-        const std::string name = text::PathToUtf8(text::PathFromUtf8(file).filename());
+        const std::string name = phoneName(file);
         if (!device::PhoneCanHoldName(name))
             throw Failure{"ERROR: The phone cannot hold a file named \"" +
                           device::EscapedName(name) +
@@ -618,16 +631,12 @@ int Copy(const std::vector<std::string>& args) {
                           "Nothing was copied."};
     }
     device::EnsureProvisioned();
-    const std::u16string folder = text::FromUtf8(args.back());
-    std::error_code error;
     fs::create_directories(device::HostPath(folder), error);
     if (error)
-        throw Failure{"ERROR: The folder " + args.back() + " cannot be made on the phone (" +
-                      error.message() + ")."};
+        throw Failure{"ERROR: The folder " + text::ToUtf8(folder) +
+                      " cannot be made on the phone (" + error.message() + ")."};
     for (const std::string& file : files) {
-        const std::u16string name =
-            text::FromUtf8(text::PathToUtf8(text::PathFromUtf8(file).filename()));
-        const fs::path target = device::HostPath(folder + u"\\" + name);
+        const fs::path target = device::HostPath(folder + u"\\" + text::FromUtf8(phoneName(file)));
         fs::copy_file(text::PathFromUtf8(file), target, fs::copy_options::overwrite_existing,
                       error);
         if (error)
