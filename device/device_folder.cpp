@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -22,12 +23,23 @@ using state::cachedFolder;
 
 namespace {
 
+// $HOME, else the user's entry in /etc/passwd, read as a file: the program is linked
+// statically, where the name service's modules (getpwuid) cannot be loaded.
 std::filesystem::path HomeFolder() {
     const char* home = getenv("HOME");
     if (home != nullptr && home[0] != '\0')
         return home;
-    const passwd* entry = getpwuid(getuid());
-    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "/";
+    std::filesystem::path folder = "/";
+    if (FILE* users = fopen("/etc/passwd", "re")) {
+        while (const passwd* entry = fgetpwent(users)) {
+            if (entry->pw_uid == getuid() && entry->pw_dir != nullptr) {
+                folder = entry->pw_dir;
+                break;
+            }
+        }
+        fclose(users);
+    }
+    return folder;
 }
 
 std::filesystem::path FindFolder() {

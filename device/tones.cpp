@@ -125,9 +125,10 @@ bool WriteAll(int fd, std::span<const unsigned char> bytes) {
 bool WriteWhole(const fs::path& target, std::span<const unsigned char> bytes, mode_t mode,
                 bool replace) {
     // The writer's pid in the name lets a later start remove what a killed writer left.
-    std::string temporary =
-        (target.parent_path() / ("." + target.filename().string() + TemporarySuffix() + "-XXXXXX"))
-            .string();
+    std::string name = target.filename().string();
+    name.insert(0, 1, '.');
+    name += TemporarySuffix() + "-XXXXXX";
+    std::string temporary = (target.parent_path() / name).string();
     FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
     if (file.Get() < 0)
         return Fail("create a file in", target.parent_path(), strerror(errno));

@@ -168,11 +168,13 @@ void TellNotStarted(std::u16string_view file, const std::filesystem::path& progr
                                                                : "error " + std::to_string(error);
     device::AppendToLog("shell: cannot start " + text::ToUtf8(file) + " (" + program.string() +
                         "): " + why + "\n");
-    const std::u16string_view name = file.substr(file.find_last_of(u"\\/") + 1);
-    device::WriteStatus("\t" + text::ToUtf8(name) + "\t : " +
-                        (error == ERROR_FILE_NOT_FOUND  ? "programme introuvable"
-                         : error == ERROR_ACCESS_DENIED ? "programme non exécutable"
-                                                        : "programme non démarré"));
+    // The program's name stands between tabs, where the line may be shortened.
+    std::string line(1, '\t');
+    line += text::ToUtf8(file.substr(file.find_last_of(u"\\/") + 1));
+    line += error == ERROR_FILE_NOT_FOUND  ? "\t : programme introuvable"
+            : error == ERROR_ACCESS_DENIED ? "\t : programme non exécutable"
+                                           : "\t : programme non démarré";
+    device::WriteStatus(line);
 }
 
 }  // namespace
