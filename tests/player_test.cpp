@@ -102,8 +102,9 @@ TEST_F(Player, PlaysAWaveToneWithBlanksInItsPath) {
         << line;
 }
 
-// Each built-in tone file (the 27 tones share 26), one test each: heard whole, at a level a
-// person hears; a MIDI tone's last notes may ring a second on.
+// Each built-in tone file (the 27 tones share 26), one test each: heard whole, as loud as every
+// other (within 1.5 dB of -23 dB of full scale while it sounds, so within 3 dB of one another);
+// a MIDI tone's last notes may ring a second on.
 class BuiltInTone : public Player, public ::testing::WithParamInterface<device::PhoneTone> {};
 
 TEST_P(BuiltInTone, RendersAudiblyForItsWholeLength) {
@@ -119,6 +120,7 @@ TEST_P(BuiltInTone, RendersAudiblyForItsWholeLength) {
     EXPECT_GE(sound->Seconds(), info.seconds - 0.01);
     EXPECT_LE(sound->Seconds(), info.seconds + (midi ? 1.01 : 0.01));
     EXPECT_GT(sound->Rms(), 300);  // about -40 dB of full scale
+    EXPECT_NEAR(sound->SoundingRmsDb(64), -23, 1.5);
 }
 
 std::vector<device::PhoneTone> BuiltInToneFiles() {

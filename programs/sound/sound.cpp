@@ -147,7 +147,7 @@ class MidiTone : public Tone {
         if (settings_ == nullptr)
             return Problem(problem, "the synthesizer cannot start");
         fluid_settings_setnum(settings_, "synth.sample-rate", kMidiRate);
-        fluid_settings_setnum(settings_, "synth.gain", 1.2);
+        fluid_settings_setnum(settings_, "synth.gain", 1.7);
         // A phone's loudspeaker has no hall: no reverb or chorus, and less to compute.
         fluid_settings_setint(settings_, "synth.reverb.active", 0);
         fluid_settings_setint(settings_, "synth.chorus.active", 0);
