@@ -950,23 +950,6 @@ void EndReads() {
     firstWait.reset();
 }
 
-std::string Describe(LONG error) {
-    switch (error) {
-        case ERROR_REGISTRY_CORRUPT:
-            return "is damaged or is not a registry; it was left as it is";
-        case ERROR_CANTOPEN:
-        case ERROR_CANTREAD:
-            return "cannot be read";
-        case ERROR_CANTWRITE:
-            return "cannot be written";
-        case ERROR_BUSY:
-            return "is held by another program for more than " +
-                   std::to_string(kBusyTimeoutSeconds) + " seconds; try again when it is done";
-        default:
-            return "cannot be used (error " + std::to_string(error) + ")";
-    }
-}
-
 void SetWaitObserver(std::function<void(bool waiting)> observer) {
     std::lock_guard lock(storeMutex);
     waitObserver = std::move(observer);

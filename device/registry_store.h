@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windef.h>
+#include <winerror.h>
 
 #include <cstdint>
 #include <functional>
@@ -80,9 +81,24 @@ void ShareReads(bool on);
 // Ends the run: its shared read, and its waits (the next call may wait the whole limit again).
 void EndReads();
 
-// What an error of these calls says of the registry file, to follow its name in a message: "is
-// damaged or is not a registry; it was left as it is", "cannot be read", ...
-std::string Describe(LONG error);
+// What an error of these calls says of the registry file, to follow its name in a message (also
+// for the Windows build's programs, whose registry is the system's).
+inline std::string Describe(LONG error) {
+    switch (error) {
+        case ERROR_REGISTRY_CORRUPT:
+            return "is damaged or is not a registry; it was left as it is";
+        case ERROR_CANTOPEN:
+        case ERROR_CANTREAD:
+            return "cannot be read";
+        case ERROR_CANTWRITE:
+            return "cannot be written";
+        case ERROR_BUSY:
+            return "is held by another program for more than " +
+                   std::to_string(kBusyTimeoutSeconds) + " seconds; try again when it is done";
+        default:
+            return "cannot be used (error " + std::to_string(error) + ")";
+    }
+}
 
 // Told with true when a call starts to wait for another process's write, and with false when
 // the wait is over (so the person at the phone can be told why nothing happens meanwhile).
