@@ -74,6 +74,8 @@ TEST(StatusLineTest, ALineTooLongLosesItsNamesEndFirstAndTheHelpSaysLess) {
         std::wstring shown;
     } cases[] = {
         {playing, 80, L"♪ Mouvement perpétuel.mid, 12,5 s"},
+        {Line{L"♪ ", L"Les principes de Bach, deuxième partie.mid", L", 5,7 s"}, 40,
+         L"♪ Les principes de Bach, deuxièm…, 5,7 s"},
         {playing, 30, L"♪ Mouvement perpétuel…, 12,5 s"},
         {playing, 12, L"♪ M…, 12,5 s"},
         {playing, 11, L"♪ Mouvemen…"},
