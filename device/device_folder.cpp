@@ -7,9 +7,11 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -23,12 +25,23 @@ using state::cachedFolder;
 
 namespace {
 
+// $HOME, else the user's entry in /etc/passwd, read as a file: the program is linked
+// statically, where the name service's modules (getpwuid) cannot be loaded.
 std::filesystem::path HomeFolder() {
     const char* home = getenv("HOME");
     if (home != nullptr && home[0] != '\0')
         return home;
-    const passwd* entry = getpwuid(getuid());
-    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "/";
+    std::filesystem::path folder = "/";
+    if (FILE* users = fopen("/etc/passwd", "re")) {
+        while (const passwd* entry = fgetpwent(users)) {
+            if (entry->pw_uid == getuid() && entry->pw_dir != nullptr) {
+                folder = entry->pw_dir;
+                break;
+            }
+        }
+        fclose(users);
+    }
+    return folder;
 }
 
 std::filesystem::path FindFolder() {
@@ -131,6 +144,13 @@ bool AppendToLog(std::string_view line) {
 
 std::filesystem::path StatusFile() {
     return Folder() / "run" / "status";
+}
+
+bool WriteStatus(std::string_view line) {
+    const UniqueFd run = OpenFolderBeneath(Folder(), "run", true);
+    FileBeside status(run.Get(), "status");
+    const std::string text = std::string(line) + '\n';
+    return run.Get() >= 0 && status.Write(text.data(), text.size()) && status.Commit();
 }
 
 }  // namespace device

@@ -21,8 +21,12 @@ std::filesystem::path LogFile();
 // interleave; false when it cannot.
 bool AppendToLog(std::string_view line);
 // run/status: the one line a launched program leaves for the person at the phone (what it plays,
-// or why it cannot), shown by the terminal front end.
+// or why it cannot), shown by the terminal front end. A tone's or a program's name in it stands
+// between two tabs, so that a line too long for the terminal can be shortened there first.
 std::filesystem::path StatusFile();
+// Replaces the status line whole (written beside, then renamed; never through a link) with `line`,
+// which holds no control character but the two tabs.
+bool WriteStatus(std::string_view line);
 
 // What this process puts after a file's name while it writes the file under a temporary name:
 // ".new-<pid>".

@@ -26,6 +26,7 @@ ToneFile ReadToneFile(std::u16string_view devicePath) {
     // Without O_NONBLOCK, opening a FIFO would wait for a writer.
     const UniqueFd fd =
         OpenBeneath(root, file.lexically_relative(root), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    loaded.exists = fd.Get() >= 0 || errno == EISDIR;
     struct stat info {};
     if (fd.Get() < 0 || fstat(fd.Get(), &info) != 0)
         loaded.problem = errno == ENOENT   ? "no such file (" + text::PathToUtf8(file) + ")"

@@ -15,6 +15,7 @@ namespace device {
 struct ToneFile {
     std::vector<unsigned char> bytes;
     std::string problem;  // e.g. "no such file (...)", "cannot read (a folder)"
+    bool exists = false;  // something is there under that name, a tone or not
 };
 // Tones are small: a file larger than this is not read at all.
 inline constexpr std::uintmax_t kLargestToneBytes = 64 << 20;

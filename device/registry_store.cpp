@@ -18,8 +18,11 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "device/device_folder.h"
 #include "base/debug.h"
@@ -49,6 +52,35 @@ constexpr uint32_t kSchemaVersion = 1;
 
 // See ShareReads().
 bool shareReads = false;
+
+// The waits for another program's write, one limit for all the calls of one run (until
+// EndReads): when the first wait began, and whether a call is waiting now (the observer knows).
+std::optional<std::chrono::steady_clock::time_point> firstWait;
+bool waiting = false;
+std::function<void(bool)> waitObserver;
+
+// SQLite's busy handler: another program holds the lock. Waits a moment and says to try again,
+// until the run's limit has gone by; after that every call of the run fails at once.
+int OnBusy(void*, int) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!firstWait)
+        firstWait = now;
+    if (now - *firstWait >= std::chrono::seconds(kBusyTimeoutSeconds))
+        return 0;
+    if (!waiting) {
+        waiting = true;
+        if (waitObserver)
+            waitObserver(true);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return 1;
+}
+
+// A call that waited tells the observer that the wait is over, however it ended.
+void EndWait() {
+    if (std::exchange(waiting, false) && waitObserver)
+        waitObserver(false);
+}
 
 // Names are stored as UTF-16LE blobs (a lone surrogate survives) beside their folded form, which
 // alone is compared. Ids grow only (AUTOINCREMENT), so a handle to a deleted key can never find a
@@ -178,8 +210,7 @@ LONG Check(int rc) {
         case SQLITE_NOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
         case SQLITE_BUSY:
-            Report("busy: another program has held it for more than " +
-                   std::to_string(kBusyTimeoutSeconds) + " seconds (" + message + ")");
+            // Not a fault of the registry: the caller says it waited in vain.
             return ERROR_BUSY;
         case SQLITE_READONLY:
         case SQLITE_PERM:
@@ -205,6 +236,7 @@ class Query {
             database->statements[which] = statement_;
         }
     }
+    explicit Query(sqlite3_stmt* statement) : statement_(statement) {}
     ~Query() {
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
@@ -368,8 +400,84 @@ LONG CheckHeader() {
     return ERROR_SUCCESS;
 }
 
-// Makes a new empty registry under a temporary name and links it into place once complete, so
-// that the registry file, whenever it exists, is a whole database.
+// The phone's own sound settings, which a new registry holds under HKEY_CURRENT_USER.
+struct PhoneValue {
+    std::vector<std::u16string> key;
+    std::u16string name;
+    std::u16string data;
+};
+
+const PhoneValue kPhoneValues[] = {
+    {{u"ControlPanel", u"Sounds", u"RingTone0"}, u"Sound", u"\\Windows\\Standard.wav"},
+    {{u"ControlPanel", u"Sounds", u"RingTone0"}, u"Script", u"apw3r"},
+    {{u"ControlPanel", u"Sounds", u"SMS"}, u"Sound", u"\\Windows\\Notify.mid"},
+};
+
+struct StatementCloser {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+
+Statement Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    return Statement(statement);
+}
+
+// The sub-key `name` of `parent` in a new registry, added when missing.
+int ChildKey(sqlite3* db, const Statement& find, const Statement& add, int64_t parent,
+             std::u16string_view name, int64_t& child) {
+    {
+        Query query(find.get());
+        const int rc = query.Bind(1, parent).BindFolded(2, name).Step();
+        if (rc == SQLITE_ROW) {
+            child = query.Integer(0);
+            return SQLITE_OK;
+        }
+        if (rc != SQLITE_DONE)
+            return rc;
+    }
+    const int rc = Query(add.get())
+                       .Bind(1, parent)
+                       .BindName(2, name)
+                       .BindFolded(3, name)
+                       .Bind(4, Now())
+                       .Step();
+    child = sqlite3_last_insert_rowid(db);
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// Writes the phone's values into a new registry that no other process can see yet.
+int WritePhoneValues(sqlite3* db) {
+    const Statement findKey = Prepare(db, kSql[kFindChild]);
+    const Statement addKey = Prepare(db, kSql[kInsertKey]);
+    const Statement addValue = Prepare(db, kSql[kSetValue]);
+    if (!findKey || !addKey || !addValue)
+        return sqlite3_errcode(db);
+    int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (const PhoneValue& value : kPhoneValues) {
+        int64_t key = kCurrentUser;
+        for (size_t i = 0; rc == SQLITE_OK && i < value.key.size(); ++i)
+            rc = ChildKey(db, findKey, addKey, key, value.key[i], key);
+        if (rc != SQLITE_OK)
+            return rc;
+        rc = Query(addValue.get())
+                 .Bind(1, key)
+                 .BindName(2, value.name)
+                 .BindFolded(3, value.name)
+                 .Bind(4, int64_t{REG_SZ})
+                 .Bind(5, ToBytes(value.data) + std::string(2, '\0'))
+                 .Step();
+        if (rc != SQLITE_DONE)
+            return rc;
+        rc = SQLITE_OK;
+    }
+    return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+// Makes a new registry, with the phone's own values, under a temporary name and links it into
+// place once complete, so that the registry file, whenever it exists, is a whole database: a
+// phone's registry gets its defaults once, when it is made.
 LONG CreateDatabase() {
     const std::filesystem::path file = RegistryFile();
     std::error_code error;
@@ -387,6 +495,8 @@ LONG CreateDatabase() {
                              nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = WritePhoneValues(db);
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);
     if (rc != SQLITE_OK) {
@@ -419,12 +529,12 @@ void RemoveDeadJournal(sqlite3* db) {
     std::error_code error;
     if (!std::filesystem::exists(journal, error))
         return;
-    sqlite3_busy_timeout(db, 0);
+    sqlite3_busy_handler(db, nullptr, nullptr);
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
         std::filesystem::remove(journal, error);
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutSeconds * 1000);
+    sqlite3_busy_handler(db, OnBusy, nullptr);
 }
 
 // Makes the registry file when there is none, then looks at its header before SQLite may touch it.
@@ -446,7 +556,7 @@ LONG Connect(Database& opened) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
         return ERROR_CANTOPEN;
     }
-    sqlite3_busy_timeout(opened.db, kBusyTimeoutSeconds * 1000);
+    sqlite3_busy_handler(opened.db, OnBusy, nullptr);
     return ERROR_SUCCESS;
 }
 
@@ -683,8 +793,11 @@ LONG ReadListed(Listing& listing, Sql listQuery, KeyId key, DWORD index, Read re
 template <typename Operation>
 LONG WithDatabase(Operation operation) {
     std::lock_guard lock(storeMutex);
-    const LONG result = OpenLocked();
-    return result == ERROR_SUCCESS ? operation() : result;
+    LONG result = OpenLocked();
+    if (result == ERROR_SUCCESS)
+        result = operation();
+    EndWait();
+    return result;
 }
 
 // The same for an operation that only reads: while reads are shared, it joins the open read
@@ -701,8 +814,7 @@ LONG Reading(Operation operation) {
 }  // namespace
 
 LONG Open() {
-    std::lock_guard lock(storeMutex);
-    return OpenLocked();
+    return WithDatabase([] { return LONG{ERROR_SUCCESS}; });
 }
 
 bool IsOpen() {
@@ -838,6 +950,24 @@ LONG AddValueIfMissing(KeyId key, std::u16string_view name, DWORD type, std::spa
     });
 }
 
+LONG AddPhoneValues() {
+    for (const PhoneValue& value : kPhoneValues) {
+        KeyId key = 0;
+        bool created = false;
+        bool added = false;
+        LONG result = CreateKey(kCurrentUser, value.key, key, created);
+        if (result == ERROR_SUCCESS) {
+            const std::string bytes = ToBytes(value.data) + std::string(2, '\0');
+            result = AddValueIfMissing(key, value.name, REG_SZ,
+                                       {reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()},
+                                       added);
+        }
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    return ERROR_SUCCESS;
+}
+
 LONG DeleteValue(KeyId key, std::u16string_view name) {
     return WithDatabase([&] {
         Transaction transaction;
@@ -865,6 +995,12 @@ void ShareReads(bool on) {
 void EndReads() {
     std::lock_guard lock(storeMutex);
     EndSharedRead();
+    firstWait.reset();
+}
+
+void SetWaitObserver(std::function<void(bool waiting)> observer) {
+    std::lock_guard lock(storeMutex);
+    waitObserver = std::move(observer);
 }
 
 }  // namespace registry

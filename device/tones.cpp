@@ -109,9 +109,10 @@ bool WriteAll(int fd, std::span<const unsigned char> bytes) {
 bool WriteWhole(const fs::path& target, std::span<const unsigned char> bytes, mode_t mode,
                 bool replace) {
     // The writer's pid in the name lets a later start remove what a killed writer left.
-    std::string temporary =
-        (target.parent_path() / ("." + target.filename().string() + TemporarySuffix() + "-XXXXXX"))
-            .string();
+    std::string name = target.filename().string();
+    name.insert(0, 1, '.');
+    name += TemporarySuffix() + "-XXXXXX";
+    std::string temporary = (target.parent_path() / name).string();
     UniqueFd file(mkostemp(temporary.data(), O_CLOEXEC));
     if (file.Get() < 0)
         return Fail("create a file in", target.parent_path(), strerror(errno));
@@ -166,13 +167,13 @@ std::optional<std::vector<unsigned char>> ReadWhole(const fs::path& path, std::s
 
 }  // namespace
 
-bool InstallPhoneTones(const fs::path& fileSystemRoot) {
+bool InstallPhoneTones(const fs::path& fileSystemRoot, std::span<const PhoneTone> tones) {
     std::error_code error;
     fs::create_directories(fileSystemRoot, error);
     if (error)
         return Fail("create", fileSystemRoot, error);
     bool installed = true;
-    for (const PhoneTone& tone : PhoneTones()) {
+    for (const PhoneTone& tone : tones) {
         const std::optional<Place> place = Locate(fileSystemRoot, tone.devicePath);
         if (!place)
             installed = false;

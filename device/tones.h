@@ -16,10 +16,21 @@ struct PhoneTone {
 // then the sample tones of "\IPSM\Application Data\Sounds\".
 std::span<const PhoneTone> PhoneTones();
 
-// Writes each file of PhoneTones() that is missing under `fileSystemRoot`, creating its folders.
-// A file or folder that exists under the same name in any letter case is used as it is: nothing
-// is ever overwritten. Returns false, after a line on the debug output, if anything failed.
-bool InstallPhoneTones(const std::filesystem::path& fileSystemRoot);
+// The tones of the phone's ROM: those of "\Windows\", which come first. A phone gets them back
+// whenever one is missing; the sample tones only come with a new phone.
+inline std::span<const PhoneTone> RomTones() {
+    const std::span<const PhoneTone> tones = PhoneTones();
+    size_t count = 0;
+    while (count < tones.size() && tones[count].devicePath.starts_with(u"\\Windows\\"))
+        ++count;
+    return tones.first(count);
+}
+
+// Writes each of `tones` that is missing under `fileSystemRoot`, creating its folders. A file or
+// folder that exists under the same name in any letter case is used as it is: nothing is ever
+// overwritten. Returns false, after a line on the debug output, if anything failed.
+bool InstallPhoneTones(const std::filesystem::path& fileSystemRoot,
+                       std::span<const PhoneTone> tones = PhoneTones());
 
 // Where the player stand-in lives on the phone.
 inline constexpr std::u16string_view kPlayerDevicePath = u"\\Windows\\qhandler.exe";

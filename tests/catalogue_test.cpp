@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "catalogue/catalogue.h"
 #include "device/paths.h"
 #include "device/provision.h"
@@ -121,15 +122,33 @@ TEST_F(Catalogue, UserFolderComesFirstWavBeforeMidThenSoundsFolder) {
                                 }));
 }
 
-TEST_F(Catalogue, FolderWithoutFinalBackslashIsUsedAsAPrefix) {
+// The folder is a prefix of the patterns, typed without its final backslash or not; a full path
+// is where the search found the file: the pattern's folder, up to its last separator, and the
+// name found.
+TEST_F(Catalogue, FullPathsNameTheFilesFoundWhateverTheFolderEndsWith) {
     PutFile(u"\\Storage\\Tones\\inside.wav");
     PutFile(u"\\Storage\\TonesJazz.wav");
     PutFile(u"\\Storage\\Other.mid");
-    SearchFolders[0] = u"\\Storage\\Tones";
-    FillToneLists(screen);
-    // The patterns are \Storage\Tones*.wav and \Storage\Tones*.mid; paths are joined the same way.
-    EXPECT_EQ(ScannedEntries(),
-              (std::vector<Entry>{{u"TonesJazz", u"\\Storage\\TonesTonesJazz.wav"}}));
+    PutFile(u"\\TonesRoot.mid");
+    const struct {
+        std::u16string folder;
+        std::vector<Entry> scanned;
+    } cases[] = {
+        {u"\\Storage\\Tones", {{u"TonesJazz", u"\\Storage\\TonesJazz.wav"}}},
+        {u"\\Storage\\Tones\\", {{u"inside", u"\\Storage\\Tones\\inside.wav"}}},
+        {u"\\Storage/Tones/", {{u"inside", u"\\Storage/Tones/inside.wav"}}},
+        {u"\\Storage/Tones", {{u"TonesJazz", u"\\Storage/TonesJazz.wav"}}},
+        {u"\\Storage\\O", {{u"Other", u"\\Storage\\Other.mid"}}},
+        // Without any backslash the pattern names no folder: the search looks at the root, where
+        // the phone finds a path that names none either.
+        {u"Tones", {{u"TonesRoot", u"TonesRoot.mid"}}},
+    };
+    for (const auto& c : cases) {
+        SearchFolders[0] = c.folder;
+        FillToneLists(screen);
+        EXPECT_EQ(ScannedEntries(), c.scanned) << text::ToUtf8(c.folder);
+        EXPECT_EQ(SearchFolders[0], c.folder);
+    }
 }
 
 TEST_F(Catalogue, EmptyOrNeverLoadedFolderSearchesThePatternsAsTheyAre) {

@@ -382,6 +382,32 @@ TEST_F(DeviceTool, CopyPutsFilesIntoAPhoneFolderUnderTheirNames) {
     EXPECT_EQ(ReadFile(folder / longest), "RIFF long");
 }
 
+// One file to a path that is no folder and does not end in a backslash takes that path's name,
+// as cp does; an existing folder, or a final backslash, receives it under its own name.
+TEST_F(DeviceTool, CopyOfOneFileToAPathThatNamesNoFolderTakesThatName) {
+    const fs::path carillon = HostFile("Carillon.wav", "RIFF un");
+    fs::create_directories(device.Folder() / "fs" / "Storage" / "Existant");
+    const struct {
+        std::string destination;
+        std::string file;  // under fs/
+    } cases[] = {
+        {"\\Storage\\Sonneries\\Carillon2.wav", "Storage/Sonneries/Carillon2.wav"},
+        {"\\Storage\\existant", "Storage/Existant/Carillon.wav"},
+        {"\\Storage\\Nouveau\\", "Storage/Nouveau/Carillon.wav"},
+        {"Racine.wav", "Racine.wav"},
+    };
+    for (const auto& c : cases) {
+        Expect({"copy", carillon.string(), c.destination}, "        1 file(s) copied.\n");
+        EXPECT_EQ(ReadFile(device.Folder() / "fs" / c.file), "RIFF un") << c.destination;
+    }
+    EXPECT_TRUE(
+        fs::is_regular_file(device.Folder() / "fs" / "Storage" / "Sonneries" / "Carillon2.wav"));
+    const ProgramResult refused = Run({"copy", carillon.string(), "\\Storage\\tab\there.wav"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("cannot hold a file named \"tab\\x09here.wav\""), std::string::npos)
+        << refused.err;
+}
+
 TEST_F(DeviceTool, CopyRefusesWhatThePhoneCannotHoldAndCopiesNothing) {
     const fs::path good = HostFile("Bon.wav", "RIFF");
     const std::pair<fs::path, std::string> cases[] = {
@@ -629,42 +655,46 @@ TEST_F(DeviceTool, TheDeviceFolderComesFromTheEnvironment) {
 
 const std::string kRingKey = "HKCU\\ControlPanel\\Sounds\\RingTone0";
 
-// The call tone (the phone's Standard.wav, 1.8 s) rung for 9 s: one stretch of sound per play,
-// and between plays the silence its Script asks for, after the tone's own last quiet moment.
+// The call tone rung for 9 s: one stretch of sound per play, and between plays the silence its
+// Script asks for, from the end of one play's sound to the start of the next. The codes are read
+// as the settings screen reads them: exactly; anything else asks for 3 s.
 TEST_F(DeviceTool, RingRepeatsTheCallToneWithTheSilenceItsScriptAsks) {
     const fs::path out = device.Folder() / "ring.wav";
     const struct {
+        std::string tone;
         std::string script;
-        int plays;
         double gap;
-    } cases[] = {{"", 1, 0}, {"apw1r", 4, 1}, {"apw2r", 3, 2}, {"apw3r", 2, 3}, {"apw9r", 1, 0}};
-    double toneEnd = 0;  // where the tone alone falls silent for good
+    } cases[] = {
+        {"\\Windows\\Standard.wav", "apw1r", 1},
+        {"\\Windows\\Standard.wav", "apw2r", 2},
+        {"\\Windows\\Standard.wav", "apw3r", 3},
+        {"\\Windows\\Standard.wav", "", 3},
+        {"\\Windows\\Standard.wav", "APW1R", 3},
+        {"\\Windows\\Standard.wav", "apw9r", 3},
+        // A MIDI tone rings on after its last note: the silence starts where it falls quiet.
+        {"\\Windows\\Alarm1.mid", "apw1r", 1},
+    };
     for (const auto& c : cases) {
+        const std::string what = c.tone + " " + c.script;
+        Expect({"reg", "add", kRingKey, "/v", "Sound", "/d", c.tone, "/f"}, kDone);
         Expect({"reg", "add", kRingKey, "/v", "Script", "/d", c.script, "/f"}, kDone);
         const ProgramResult rung =
             Run({"ring", "--seconds", "9"}, "", {{"TAVONNE_AUDIO_OUT", out.string()}});
         ASSERT_EQ(rung.exitCode, 0) << rung.err;
-        EXPECT_NE(rung.out.find("Playing the call tone \\Windows\\Standard.wav (WAV PCM"),
-                  std::string::npos)
-            << rung.out;
-        EXPECT_NE(rung.out.find("Played " + std::to_string(c.plays) + " time"), std::string::npos)
-            << rung.out;
+        EXPECT_NE(rung.out.find("Playing the call tone " + c.tone), std::string::npos) << rung.out;
         const std::optional<Sound> sound = ReadSound(out);
-        ASSERT_TRUE(sound) << c.script;
-        EXPECT_NEAR(sound->Seconds(), c.gap > 0 ? 9 : 1.8, 0.01) << c.script;
+        ASSERT_TRUE(sound) << what;
+        EXPECT_NEAR(sound->Seconds(), 9, 0.01) << what;
         std::vector<std::pair<double, double>> gaps = sound->Silences(64, 0.5);
-        if (c.script.empty()) {
-            ASSERT_TRUE(gaps.empty());
-            const auto quiet = sound->Silences(64, 0.01);
-            toneEnd =
-                !quiet.empty() && quiet.back().second >= 1.8 - 1e-6 ? quiet.back().first : 1.8;
-        }
         // A silence that runs to the end follows the last play.
         if (!gaps.empty() && gaps.back().second >= sound->Seconds() - 1e-6)
             gaps.pop_back();
-        ASSERT_EQ(gaps.size(), static_cast<size_t>(c.plays - 1)) << c.script;
+        ASSERT_FALSE(gaps.empty()) << what;
+        EXPECT_NE(rung.out.find("Played " + std::to_string(gaps.size() + 1) + " times"),
+                  std::string::npos)
+            << rung.out;
         for (const auto& [start, end] : gaps)
-            EXPECT_NEAR(end - start, c.gap + 1.8 - toneEnd, 0.02) << c.script << " at " << start;
+            EXPECT_NEAR(end - start, c.gap, 0.01) << what << " at " << start;
     }
 }
 
@@ -774,7 +804,12 @@ TEST_F(DeviceTool, RingAndSmsSayWhyNothingCanBePlayed) {
          {"ring", "--seconds", "soon"},
          toFile,
          "ERROR: --seconds wants a number of seconds from 0.1 to 600, not soon."},
-        {{"query", kRingKey},
+        {{"delete", "HKCU\\ControlPanel\\Sounds\\SMS", "/v", "Sound", "/f"},
+         {"sms"},
+         toFile,
+         "ERROR: HKCU\\ControlPanel\\Sounds\\SMS has no Sound value: no SMS tone is set."},
+        {{"add", "HKCU\\ControlPanel\\Sounds\\SMS", "/v", "Sound", "/d", "\\Windows\\Notify.mid",
+          "/f"},
          {"sms"},
          {},
          "ERROR: the SMS tone \\Windows\\Notify.mid cannot be played: no audio output ("},

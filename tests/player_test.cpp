@@ -106,15 +106,16 @@ TEST_F(Player, PlaysAWaveToneWithBlanksInItsPath) {
         << line;
 }
 
-// Each built-in tone file (the 27 tones share 26), one test each: heard whole, at a level a
-// person hears; a MIDI tone's last notes may ring a second on.
+// Each built-in tone file (the 27 tones share 26), one test each: heard whole, as loud as every
+// other (within 1.5 dB of -23 dB of full scale while it sounds, so within 3 dB of one another);
+// a MIDI tone's last notes may ring a second on.
 class BuiltInTone : public Player, public ::testing::WithParamInterface<device::PhoneTone> {};
 
 TEST_P(BuiltInTone, RendersAudiblyForItsWholeLength) {
     const std::string path = text::ToUtf8(GetParam().devicePath);
     ASSERT_EQ(Play(path), 0);
     EXPECT_TRUE(StartsWith(OnlyLogLine(), "qhandler: play \"" + path + "\": "));
-    EXPECT_TRUE(StartsWith(Status(), "\u266A " + path.substr(9) + ", ")) << Status();
+    EXPECT_TRUE(StartsWith(Status(), "\u266A \t" + path.substr(9) + "\t, ")) << Status();
     const device::ToneInfo info = device::InspectTone(GetParam().bytes);
     const std::optional<Sound> sound = ReadSound(Out());
     ASSERT_TRUE(sound);
@@ -123,6 +124,7 @@ TEST_P(BuiltInTone, RendersAudiblyForItsWholeLength) {
     EXPECT_GE(sound->Seconds(), info.seconds - 0.01);
     EXPECT_LE(sound->Seconds(), info.seconds + (midi ? 1.01 : 0.01));
     EXPECT_GT(sound->Rms(), 300);  // about -40 dB of full scale
+    EXPECT_NEAR(sound->SoundingRmsDb(64), -23, 1.5);
 }
 
 std::vector<device::PhoneTone> BuiltInToneFiles() {
@@ -159,13 +161,16 @@ TEST_F(Player, SaysWhyATonesCannotBePlayedAndWritesNothing) {
          "pas un fichier de sonnerie"},
         {"Words.wav", "RIFF but not a wave", 2, "not a tone file (", "pas un fichier de sonnerie"},
         {"Absent.mid", "", 1, "no such file", "fichier introuvable"},
+        // A folder is listed like a file whose name ends so: it is no tone all the same.
+        {"Dossier.wav", "", 2, "cannot read (a folder)", "pas un fichier de sonnerie"},
     };
+    fs::create_directory(Host("Windows/Dossier.wav"));
     for (const auto& c : cases) {
         if (!c.bytes.empty())
             std::ofstream(Host("Windows/" + c.name), std::ios::binary) << c.bytes;
         EXPECT_EQ(Play("\\Windows\\" + c.name), c.exitCode) << c.name;
         EXPECT_NE(LogLines().back().find(": " + c.logged), std::string::npos) << LogLines().back();
-        EXPECT_EQ(Status(), c.name + " : " + c.status);
+        EXPECT_EQ(Status(), "\t" + c.name + "\t : " + c.status);
         EXPECT_FALSE(fs::exists(Out())) << c.name;
     }
     EXPECT_EQ(LogLines().size(), std::size(cases));
@@ -178,7 +183,7 @@ TEST_F(Player, WithoutAnAudioOutputSaysSoOnceAndFails) {
                            "qhandler: play \"\\Windows\\Alarm1.mid\": MIDI format 0, 1 "
                            "track, 3.5 s; no audio output ("))
         << line;
-    EXPECT_EQ(Status(), "Alarm1.mid : pas de sortie audio");
+    EXPECT_EQ(Status(), "\tAlarm1.mid\t : pas de sortie audio");
     EXPECT_TRUE(RunningPlayers().empty());
 }
 
@@ -192,7 +197,7 @@ TEST_F(Player, PlaysOnTheAudioOutputAfterAnsweringAndANewToneStopsTheOldOne) {
                                      {"SDL_DISKAUDIOFILE", heard.string()}};
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Run(installed, {"\\Windows\\AlarmXtra2-Slow.mid"}, card), 0);
-    EXPECT_EQ(Status(), "\u266A AlarmXtra2-Slow.mid, 5,8 s");
+    EXPECT_EQ(Status(), "\u266A \tAlarmXtra2-Slow.mid\t, 5,8 s");
     // The earlier players go as soon as they are asked; the last plays on.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (RunningPlayers().size() > 1 && std::chrono::steady_clock::now() < deadline)
@@ -274,7 +279,7 @@ TEST_F(LaunchedPlayer, TheLastOfABurstIsTheToneThatPlays) {
     EXPECT_EQ(RunningPlayers().size(), 1u);
     // An earlier launch that reaches the device late must not take over.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(StartsWith(Status(), "\u266A Alarm4.mid, ")) << Status();
+    EXPECT_TRUE(StartsWith(Status(), "\u266A \tAlarm4.mid\t, ")) << Status();
     EXPECT_TRUE(StartsWith(LastPlayed(), "qhandler: play \"\\Windows\\Alarm4.mid\": MIDI"))
         << LastPlayed();
 }
@@ -286,7 +291,7 @@ TEST_F(LaunchedPlayer, TheLockNeitherDelaysNorStrandsATone) {
     EXPECT_EQ(Launch({"\\Windows\\Long.wav"}), std::vector<int>{0});
     std::ofstream(device::Folder() / "run" / "qhandler.lock", std::ios::trunc) << "not a pid\n";
     EXPECT_EQ(Launch({"\\Windows\\Notify.mid"}), std::vector<int>{0});
-    EXPECT_TRUE(StartsWith(Status(), "\u266A Notify.mid, ")) << Status();
+    EXPECT_TRUE(StartsWith(Status(), "\u266A \tNotify.mid\t, ")) << Status();
     for (pid_t player : RunningPlayers())
         kill(player, SIGTERM);
     ASSERT_TRUE(WaitUntil([] { return RunningPlayers().empty(); }, std::chrono::seconds(5)));
@@ -303,7 +308,7 @@ TEST_F(LaunchedPlayer, TheLockNeitherDelaysNorStrandsATone) {
     EXPECT_TRUE(RunningPlayers().empty());
     kill(stranger, SIGKILL);
     waitpid(stranger, nullptr, 0);
-    EXPECT_EQ(Status(), "Alarm1.mid : pas de sortie audio");
+    EXPECT_EQ(Status(), "\tAlarm1.mid\t : pas de sortie audio");
     EXPECT_NE(LogLines().back().find("; the player's lock (run/qhandler.lock) is held by another "
                                      "program"),
               std::string::npos)
@@ -351,7 +356,7 @@ TEST_F(Player, FailsForACutShortTone) {
 }
 
 TEST_F(Player, FailsForAFolder) {
-    EXPECT_EQ(Play("\\Windows"), 1);
+    EXPECT_EQ(Play("\\Windows"), 2);  // there, but no tone file
     EXPECT_NE(OnlyLogLine().find("cannot read"), std::string::npos);
 }
 

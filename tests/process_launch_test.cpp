@@ -179,13 +179,29 @@ TEST_F(ProcessLaunch, TheVerbIsOpenOrNone) {
     }
 }
 
+// A program that cannot start is named, with the reason, in the phone's log and on its status
+// line (its name between tabs).
+void ExpectToldWhy(LPCWSTR file, const std::string& name, const std::string& reason) {
+    EXPECT_EQ(ReadFile(device::StatusFile()), "\t" + name + "\t : " + reason + "\n");
+    EXPECT_NE(ReadFile(device::LogFile()).find("shell: cannot start " + text::ToUtf8(file)),
+              std::string::npos)
+        << ReadFile(device::LogFile());
+}
+
 TEST_F(ProcessLaunch, AMissingProgramIsFileNotFound) {
-    for (LPCWSTR file : {u"\\Windows\\qhandler2.exe", u"\\Nowhere\\qhandler.exe", u""}) {
+    const std::pair<LPCWSTR, std::string> cases[] = {
+        {u"\\Windows\\qhandler2.exe", "qhandler2.exe"},
+        {u"\\Nowhere\\qhandler.exe", "qhandler.exe"},
+        {u"", ""},
+    };
+    for (const auto& [file, name] : cases) {
         SHELLEXECUTEINFOW info = Info(file, u"x");
         SetLastError(ERROR_SUCCESS);
         EXPECT_FALSE(ShellExecuteExW(&info)) << text::ToUtf8(file);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
         EXPECT_EQ(reinterpret_cast<INT_PTR>(info.hInstApp), SE_ERR_FNF);
+        if (!name.empty())
+            ExpectToldWhy(file, name, "programme introuvable");
     }
 }
 
@@ -199,6 +215,9 @@ TEST_F(ProcessLaunch, WhatIsNotAProgramIsAccessDenied) {
         EXPECT_FALSE(ShellExecuteExW(&info)) << text::ToUtf8(file);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << text::ToUtf8(file);
         EXPECT_EQ(reinterpret_cast<INT_PTR>(info.hInstApp), SE_ERR_ACCESSDENIED);
+        const std::u16string_view path(file);
+        ExpectToldWhy(file, text::ToUtf8(path.substr(path.rfind(u'\\') + 1)),
+                      "programme non exécutable");
     }
 }
 

@@ -799,8 +799,17 @@ TEST_F(Registry, AFreshDeviceHasThePhoneSoundSettings) {
     RegCloseKey(sms);
 }
 
-TEST_F(Registry, ProvisioningNeverOverwritesAndRestoresOnlyWhatIsMissing) {
+// The registry gets the phone's defaults once, when it is made: later provisioning (init, every
+// start) leaves what the user changed or deleted, and only the phone's ROM files come back.
+TEST_F(Registry, ProvisioningGivesTheRegistryItsDefaultsOnceAndRestoresOnlyTheRomFiles) {
     ASSERT_TRUE(device::EnsureProvisioned());
+    const fs::path root = device::FileSystemRoot();
+    const fs::path alarm = root / "Windows" / "Alarm1.mid";
+    const fs::path sample = root / "IPSM" / "Application Data" / "Sounds" / "Petite valse.mid";
+    const std::string alarmBytes = ReadRegularFile(alarm);
+    ASSERT_TRUE(fs::exists(sample));
+    for (const fs::path& file : {alarm, root / "Windows" / "qhandler.exe", sample})
+        fs::remove(file);
     HKEY ring = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Sounds\\RingTone0", 0, 0, &ring),
               ERROR_SUCCESS);
@@ -810,12 +819,24 @@ TEST_F(Registry, ProvisioningNeverOverwritesAndRestoresOnlyWhatIsMissing) {
 
     ASSERT_TRUE(device::EnsureProvisioned());
     EXPECT_EQ(Get(ring, u"Sound"), Sz(u"\\Mes sonneries\\Réveil.wav"));
-    EXPECT_EQ(Get(ring, u"Script"), Sz(u"apw3r"));
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(ring, u"Script", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
     HKEY sms = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Sounds\\SMS", 0, 0, &sms),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadRegularFile(alarm), alarmBytes);
+    EXPECT_TRUE(fs::is_regular_file(root / "Windows" / "qhandler.exe"));
+    EXPECT_FALSE(fs::exists(sample));
+    RegCloseKey(ring);
+
+    // A registry made again is a new phone's.
+    device::CloseRegistryForTesting();
+    fs::remove(device::RegistryFile());
+    ASSERT_TRUE(device::EnsureProvisioned());
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Sounds\\SMS", 0, 0, &sms),
               ERROR_SUCCESS);
     EXPECT_EQ(Get(sms, u"Sound"), Sz(u"\\Windows\\Notify.mid"));
-    RegCloseKey(ring);
     RegCloseKey(sms);
 }
 

@@ -131,6 +131,52 @@ TEST_F(Screens, DoneReportsAListWithoutCurrentEntryAndSavesTheOther) {
     EXPECT_EQ(ReadSmsSound(), TonePathTable[5]);
 }
 
+// "Terminé" writes both tones whatever becomes of the other; a tone that cannot be written (its
+// key is gone) shows the box once for its list, and the main screen stays open.
+TEST_F(Screens, DoneWritesBothTonesAndStaysOpenWhileOneCannotBeWritten) {
+    const char16_t* const ringKey = u"ControlPanel\\Sounds\\RingTone0";
+    const char16_t* const smsKey = u"ControlPanel\\Sounds\\SMS";
+    const struct {
+        bool ringGone;
+        bool smsGone;
+        int boxes;
+    } cases[] = {{true, false, 1}, {false, true, 1}, {true, true, 2}};
+    EnsureAppKey();
+    for (const auto& c : cases) {
+        for (const char16_t* key : {ringKey, smsKey}) {
+            HKEY made = nullptr;
+            ASSERT_EQ(
+                RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, 0, nullptr, &made, nullptr),
+                ERROR_SUCCESS);
+            RegCloseKey(made);
+        }
+        int boxes = 0;
+        size_t keysRead = 0;
+        // "Terminé", each box closed, then "Annuler" from the menu.
+        std::vector<keys::Key> typed{keys::kSoftKey1};
+        typed.insert(typed.end(), c.boxes, keys::kAction);
+        typed.insert(typed.end(), {keys::kSoftKey2, keys::Key::Digit(4)});
+        Type(typed, [&](HWND front) {
+            if (keysRead++ == 0) {
+                SendDlgItemMessageW(front, IDC_RING_LIST, LB_SETCURSEL, 3, 0);
+                SendDlgItemMessageW(front, IDC_SMS_LIST, LB_SETCURSEL, 5, 0);
+                if (c.ringGone)
+                    RegDeleteTreeW(HKEY_CURRENT_USER, ringKey);
+                if (c.smsGone)
+                    RegDeleteTreeW(HKEY_CURRENT_USER, smsKey);
+            } else if (classes::MessageBoxOf(front)) {
+                ++boxes;
+            }
+        });
+        EXPECT_EQ(RunScreen(IDD_MAIN, MainScreenProc), 0);
+        EXPECT_EQ(boxes, c.boxes) << c.ringGone << c.smsGone;
+        // The screen stayed for "Annuler": every key was read.
+        EXPECT_EQ(keysRead, typed.size()) << c.ringGone << c.smsGone;
+        EXPECT_EQ(ReadRingSound(), c.ringGone ? u"" : TonePathTable[3]);
+        EXPECT_EQ(ReadSmsSound(), c.smsGone ? u"" : TonePathTable[5]);
+    }
+}
+
 TEST_F(Screens, PlayWithoutCurrentEntryLaunchesNothing) {
     EnsureAppKey();
     std::vector<std::u16string> launched;

@@ -14,11 +14,15 @@
 #include <curses.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 
+#include "device/device_folder.h"
+#include "device/registry_store.h"
+#include "platform/phone/status_line.h"
 #include "platform/phone/terminal_frontend.h"
 #include "support/program.h"
 #include "support/temp_device.h"
@@ -55,6 +59,48 @@ TEST(TerminalKeysTest, DigitsStarAndPoundAreKeysAndOtherCharactersAreTyped) {
     EXPECT_EQ(KeyFor(0x9B, false), std::nullopt);
 }
 
+// ---- The line under the phone, fitted to the terminal ----
+
+TEST(StatusLineTest, ALineTooLongLosesItsNamesEndFirstAndTheHelpSaysLess) {
+    using frontend::status::Line;
+    const Line playing = frontend::status::Parse(L"♪ \tMouvement perpétuel.mid\t, 12,5 s");
+    EXPECT_EQ(playing, (Line{L"♪ ", L"Mouvement perpétuel.mid", L", 12,5 s"}));
+    const Line failed = frontend::status::Parse(L"\tStandard.wav\t : pas de sortie audio");
+    const Line plain = frontend::status::Parse(L"Déjà ouvert : ramené au premier plan");
+    EXPECT_EQ(plain, (Line{L"Déjà ouvert : ramené au premier plan", {}, {}}));
+    const struct {
+        Line line;
+        std::size_t width;
+        std::wstring shown;
+    } cases[] = {
+        {playing, 80, L"♪ Mouvement perpétuel.mid, 12,5 s"},
+        {Line{L"♪ ", L"Les principes de Bach, deuxième partie.mid", L", 5,7 s"}, 40,
+         L"♪ Les principes de Bach, deuxièm…, 5,7 s"},
+        {playing, 30, L"♪ Mouvement perpétuel…, 12,5 s"},
+        {playing, 12, L"♪ M…, 12,5 s"},
+        {playing, 11, L"♪ Mouvemen…"},
+        {failed, 34, L"Standard.wav : pas de sortie audio"},
+        {failed, 30, L"Standar… : pas de sortie audio"},
+        {plain, 30, L"Déjà ouvert : ramené au premi…"},
+        {plain, 0, L""},
+    };
+    for (const auto& c : cases) {
+        const std::wstring shown = frontend::status::Fit(c.line, c.width);
+        EXPECT_EQ(shown, c.shown) << c.width;
+        EXPECT_LE(shown.size(), c.width);
+    }
+    EXPECT_EQ(frontend::status::Help(80),
+              L"F1/F2 touches programmables · ←↑→↓ · Entrée action · Retour ⌫");
+    // Said whole down to the phone's width between its frame's corners.
+    for (std::size_t width : {40u, 32u, 30u}) {
+        const std::wstring help = frontend::status::Help(width);
+        EXPECT_LE(help.size(), width);
+        EXPECT_EQ(help.rfind(L"F1/F2 · ←↑→↓ · Entrée", 0), 0u) << width;
+        EXPECT_EQ(help.back(), L'⌫') << width;
+    }
+    EXPECT_EQ(frontend::status::Help(10), L"F1/F2 · ←…");
+}
+
 // ---- A program on a pseudo-terminal ----
 
 using Clock = std::chrono::steady_clock;
@@ -63,7 +109,6 @@ constexpr auto kPatience = std::chrono::seconds(20);
 class TerminalProgramTest : public DeviceTest {
   protected:
     void SetUp() override {
-        winsize size{30, 80, 0, 0};
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
         ASSERT_EQ(tcgetattr(slave, &before), 0);
         pid = fork();
@@ -76,7 +121,7 @@ class TerminalProgramTest : public DeviceTest {
             dup2(slave, STDERR_FILENO);
             close(master);
             close(slave);
-            setenv("TERM", "xterm", 1);
+            setenv("TERM", term, 1);
             setenv("LANG", "C.UTF-8", 1);
             unsetenv("LC_ALL");
             execl(TAVONNE_PROGRAM, TAVONNE_PROGRAM, static_cast<char*>(nullptr));
@@ -146,6 +191,9 @@ class TerminalProgramTest : public DeviceTest {
         EXPECT_NE(output.find("\033[?1049l", entered), std::string::npos);
     }
 
+    // The terminal the program is started on, which a test may change before SetUp.
+    winsize size{30, 80, 0, 0};
+    const char* term = "xterm";
     int master = -1;
     int slave = -1;
     pid_t pid = -1;
@@ -202,6 +250,64 @@ TEST_F(TerminalProgramTest, ShowsUnderThePhoneWhyNothingIsHeardAndWhenBroughtFor
     // A second start brings this copy forward, and the line says so.
     EXPECT_EQ(RunProgram(TAVONNE_PROGRAM, {}, "SNAP\n").exitCode, 1);
     EXPECT_TRUE(ReadUntil("Déjà ouvert : ramené au premier plan")) << output;
+}
+
+// At the smallest size the phone fits in, the line goes over the frame's bottom edge.
+class SmallestTerminalTest : public TerminalProgramTest {
+  protected:
+    SmallestTerminalTest() { size = {20, 32, 0, 0}; }
+};
+
+TEST_F(SmallestTerminalTest, StillShowsTheLineUnderThePhone) {
+    ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
+    EXPECT_TRUE(ReadUntil("F1/F2 · ←↑→↓ · Entrée · ⌫")) << output;
+    Type("\033OP");  // F1: "OK", then the settings screen
+    Type("\033OQ");  // F2: "Annuler", then the main screen
+    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    Type("\033OQ");  // F2: the menu
+    Type("1");       // "Jouer"
+    EXPECT_TRUE(ReadUntil("Standar… : pas de sortie audio")) << output;
+}
+
+class DumbTerminalTest : public TerminalProgramTest {
+  protected:
+    DumbTerminalTest() { term = "dumb"; }
+};
+
+TEST_F(DumbTerminalTest, IsRefusedWithTheReason) {
+    EXPECT_EQ(Finish(), 4);
+    EXPECT_NE(output.find("cannot use this terminal (TERM=dumb): it cannot move its cursor"),
+              std::string::npos)
+        << output;
+}
+
+// Another program holds the registry for the whole start: the start waits one limit in all with
+// the phone on screen and the line saying why, then says why it ends, once.
+class BusyRegistryTerminalTest : public TerminalProgramTest {
+  protected:
+    BusyRegistryTerminalTest() {
+        EXPECT_EQ(RunDeviceTool({"init"}).exitCode, 0);
+        EXPECT_EQ(sqlite3_open(device::RegistryFile().c_str(), &holder), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        started = Clock::now();
+    }
+    ~BusyRegistryTerminalTest() override { sqlite3_close(holder); }
+
+    sqlite3* holder = nullptr;
+    Clock::time_point started;
+};
+
+TEST_F(BusyRegistryTerminalTest, WaitsOneLimitSayingSoThenEndsWithTheReasonOnce) {
+    EXPECT_TRUE(ReadUntil("Registre du téléphone occupé…")) << output;
+    EXPECT_EQ(Finish(), 3);
+    const auto waited = Clock::now() - started;
+    EXPECT_GE(waited, std::chrono::seconds(device::registry::kBusyTimeoutSeconds));
+    EXPECT_LT(waited, std::chrono::seconds(device::registry::kBusyTimeoutSeconds + 5));
+    const std::string reason = "is held by another program for more than";
+    const std::size_t said = output.find(reason);
+    EXPECT_NE(said, std::string::npos) << output;
+    EXPECT_EQ(output.find(reason, said + 1), std::string::npos) << output;
+    ExpectModesAsBefore();
 }
 
 TEST_F(TerminalProgramTest, GivesTheTerminalBackWhenKilled) {

@@ -267,6 +267,14 @@ TEST_F(WindowControlsTest, ACharacterOutsideTheBmpIsNeverCutInTwo) {
              SendMessageW(edit, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(note.c_str()));
          },
          u"a" + note, 3},
+        {"typed with room for one half, then a letter",
+         [&] {
+             SendMessageW(edit, EM_LIMITTEXT, 4, 0);
+             keys::Press(keys::Key::Char(note[0]));
+             keys::Press(keys::Key::Char(note[1]));
+             keys::Press(keys::Key::Char(u'x'));
+         },
+         u"a" + note + u"x", 4},
     };
     for (const Case& c : cases) {
         SendMessageW(edit, EM_LIMITTEXT, 0, 0);

@@ -22,8 +22,12 @@ static void AddToneName(HWND ringList, HWND smsList, const WCHAR* name) {
 // Lists every name that matches folder + pattern, in the order the search returns them.
 static void AddFolderTones(HWND ringList, HWND smsList, const WideString& folder,
                            const WCHAR* pattern) {
+    WideString searched = folder + pattern;
+    // The names found live in the pattern's folder, up to its last separator: a folder typed
+    // without its final backslash ends in part of a name.
+    WideString foundIn = searched.substr(0, searched.find_last_of(TEXT("\\/")) + 1);
     WIN32_FIND_DATA found;
-    HANDLE search = FindFirstFile((folder + pattern).c_str(), &found);
+    HANDLE search = FindFirstFile(searched.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -32,7 +36,7 @@ static void AddFolderTones(HWND ringList, HWND smsList, const WideString& folder
         // The display name drops the dot and the three-letter extension.
         WideString displayName = name.size() > 4 ? name.substr(0, name.size() - 4) : WideString();
         AddToneName(ringList, smsList, displayName.c_str());
-        AddTonePath(folder + name);
+        AddTonePath(foundIn + name);
     } while (FindNextFile(search, &found));
     FindClose(search);
 }

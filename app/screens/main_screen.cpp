@@ -91,13 +91,16 @@ static void PlayTone(HWND screen) {
 
 static BOOL MainScreenCommand(HWND screen, int command) {
     switch (command) {
-        case IDM_DONE:
-            // A tone that could not be written keeps the screen open: the user can try again.
-            if (SaveTone(screen, IDC_RING_LIST, WriteRingSound) &&
-                SaveTone(screen, IDC_SMS_LIST, WriteSmsSound)) {
+        case IDM_DONE: {
+            // Both tones are always written; one that could not be keeps the screen open, so
+            // that the user can try again or cancel.
+            BOOL ringSaved = SaveTone(screen, IDC_RING_LIST, WriteRingSound);
+            BOOL smsSaved = SaveTone(screen, IDC_SMS_LIST, WriteSmsSound);
+            if (ringSaved && smsSaved) {
                 EndDialog(screen, 0);
             }
             return TRUE;
+        }
 
         case IDM_PLAY:
             PlayTone(screen);

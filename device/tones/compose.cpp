@@ -108,7 +108,8 @@ struct Song {
     uint16_t ticksPerQuarter = 480;
     double bpm = 120;
     unsigned beatsPerBar = 4;
-    uint32_t tail = 0;  // silence after the last note, so that it can ring
+    uint32_t tail = 0;     // silence after the last note, so that it can ring
+    uint8_t volume = 100;  // every channel's volume (controller 7); General MIDI starts at 100
     std::vector<Part> parts;
 
     uint32_t Beat() const { return ticksPerQuarter; }
@@ -679,8 +680,10 @@ class Track {
     void Name(std::string_view name) {
         Meta(0, 0x03, std::vector<uint8_t>(name.begin(), name.end()));
     }
-    void Program(uint8_t channel, uint8_t program) {
+    // The channel's instrument and volume, before its first note.
+    void Program(uint8_t channel, uint8_t program, uint8_t volume) {
         events_.push_back({0, kOrderProgram, {static_cast<uint8_t>(0xC0 | channel), program}});
+        events_.push_back({0, kOrderProgram, {static_cast<uint8_t>(0xB0 | channel), 7, volume}});
     }
     void Notes(const Part& part) {
         for (const Note& note : part.notes) {
@@ -751,7 +754,7 @@ std::vector<uint8_t> Encode(const Song& song) {
     if (song.parts.size() == 1) {
         Track track;
         Conductor(track, song);
-        track.Program(song.parts[0].channel, song.parts[0].program);
+        track.Program(song.parts[0].channel, song.parts[0].program, song.volume);
         track.Notes(song.parts[0]);
         tracks.push_back(track.Encode(end));
     } else {
@@ -761,7 +764,7 @@ std::vector<uint8_t> Encode(const Song& song) {
         for (const Part& part : song.parts) {
             Track track;
             track.Name(part.name);
-            track.Program(part.channel, part.program);
+            track.Program(part.channel, part.program, song.volume);
             track.Notes(part);
             tracks.push_back(track.Encode(end));
         }
@@ -839,6 +842,9 @@ std::vector<uint8_t> ComposeMidi(const MidiRecipe& recipe) {
             break;
     }
     song.bpm *= recipe.tempoScale;
+    // The synthesizer's volume curve is 40 log10(volume / 127) dB.
+    song.volume = static_cast<uint8_t>(
+        std::clamp(std::lround(100 * std::pow(10.0, recipe.levelDb / 40)), 1L, 127L));
     return Encode(song);
 }
 

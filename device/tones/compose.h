@@ -32,6 +32,9 @@ struct MidiRecipe {
     Style style;
     uint64_t seed;
     double tempoScale = 1.0;  // below 1 for a slower version of the same tune
+    // Louder (or softer) than the General MIDI default channel volume by this much, from -30 dB
+    // to +4 dB (the loudest a channel's volume goes), so that the tones sound equally loud.
+    double levelDb = 0;
 };
 
 // The bytes of a Standard MIDI File (format 0 for one part, 1 for several), a few seconds long.

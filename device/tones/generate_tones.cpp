@@ -20,44 +20,48 @@ struct Tone {
     std::vector<uint8_t> bytes;
 };
 
-std::vector<uint8_t> Midi(Style style, std::string_view seedName, double tempoScale = 1.0) {
-    return tonegen::ComposeMidi({style, tonegen::SeedOf(seedName), tempoScale});
+std::vector<uint8_t> Midi(Style style, std::string_view seedName, double tempoScale = 1.0,
+                          double levelDb = 0) {
+    return tonegen::ComposeMidi({style, tonegen::SeedOf(seedName), tempoScale, levelDb});
 }
 
+// Each MIDI tone's level (see MidiRecipe) makes it as loud as the others as the player renders
+// it with its SoundFont: about -23 dB of full scale (RMS from its first sound to its last).
 std::vector<Tone> ComposeAll() {
     const std::string windows = "\\Windows\\";
     const std::string sounds = "\\IPSM\\Application Data\\Sounds\\";
     return {
-        {windows + "Alarm1.mid", Midi(Style::Alarm, "Alarm1")},
-        {windows + "AlarmXtra2.mid", Midi(Style::Alarm, "AlarmXtra2")},
+        {windows + "Alarm1.mid", Midi(Style::Alarm, "Alarm1", 1.0, +3.1)},
+        {windows + "AlarmXtra2.mid", Midi(Style::Alarm, "AlarmXtra2", 1.0, -0.3)},
         // The slow alarm is the same tune as AlarmXtra2 at three fifths of its pace.
-        {windows + "AlarmXtra2-Slow.mid", Midi(Style::Alarm, "AlarmXtra2", 0.6)},
-        {windows + "Alarm4.mid", Midi(Style::Alarm, "Alarm4")},
-        {windows + "NewTune9.mid", Midi(Style::Alberti, "NewTune9")},
-        {windows + "Notify.mid", Midi(Style::Arpeggio, "Notify")},
-        {windows + "BatteryLow1.mid", Midi(Style::Beeps, "BatteryLow1")},
-        {windows + "NewTune8.mid", Midi(Style::Blues, "NewTune8")},
-        {windows + "NewTune1.mid", Midi(Style::Blues, "NewTune1")},
-        {windows + "Callwait.mid", Midi(Style::Callwait, "Callwait")},
-        {windows + "PegConnect2.mid", Midi(Style::Rising, "PegConnect2")},
-        {windows + "RecStart.mid", Midi(Style::Rising, "RecStart")},
-        {windows + "PegDisconnect.mid", Midi(Style::Falling, "PegDisconnect")},
-        {windows + "Spooky.mid", Midi(Style::Spooky, "Spooky")},
-        {windows + "RecEnd.mid", Midi(Style::Falling, "RecEnd")},
-        {windows + "happy.mid", Midi(Style::Happy, "happy")},
-        {windows + "kelly.mid", Midi(Style::Melody, "kelly")},
-        {windows + "LaDiDaDi.mid", Midi(Style::Melody, "LaDiDaDi")},
-        {windows + "NewTune6.mid", Midi(Style::Melody, "NewTune6")},
-        {windows + "NewTune7.mid", Midi(Style::Perpetual, "NewTune7")},
-        {windows + "Lowdown.mid", Midi(Style::Lowdown, "Lowdown")},
-        {windows + "Reggae.mid", Midi(Style::Reggae, "Reggae")},
-        {windows + "Robatica.mid", Midi(Style::Robot, "Robatica")},
+        {windows + "AlarmXtra2-Slow.mid", Midi(Style::Alarm, "AlarmXtra2", 0.6, +1.6)},
+        {windows + "Alarm4.mid", Midi(Style::Alarm, "Alarm4", 1.0, +3.3)},
+        {windows + "NewTune9.mid", Midi(Style::Alberti, "NewTune9", 1.0, +1.3)},
+        {windows + "Notify.mid", Midi(Style::Arpeggio, "Notify", 1.0, -1.1)},
+        {windows + "BatteryLow1.mid", Midi(Style::Beeps, "BatteryLow1", 1.0, -3.8)},
+        {windows + "NewTune8.mid", Midi(Style::Blues, "NewTune8", 1.0, -5.3)},
+        {windows + "NewTune1.mid", Midi(Style::Blues, "NewTune1", 1.0, -5.1)},
+        {windows + "Callwait.mid", Midi(Style::Callwait, "Callwait", 1.0, -2.2)},
+        {windows + "PegConnect2.mid", Midi(Style::Rising, "PegConnect2", 1.0, -3.0)},
+        {windows + "RecStart.mid", Midi(Style::Rising, "RecStart", 1.0, +0.0)},
+        {windows + "PegDisconnect.mid", Midi(Style::Falling, "PegDisconnect", 1.0, -6.0)},
+        {windows + "Spooky.mid", Midi(Style::Spooky, "Spooky", 1.0, +2.1)},
+        {windows + "RecEnd.mid", Midi(Style::Falling, "RecEnd", 1.0, +2.5)},
+        {windows + "happy.mid", Midi(Style::Happy, "happy", 1.0, +0.2)},
+        {windows + "kelly.mid", Midi(Style::Melody, "kelly", 1.0, -4.3)},
+        {windows + "LaDiDaDi.mid", Midi(Style::Melody, "LaDiDaDi", 1.0, -3.0)},
+        {windows + "NewTune6.mid", Midi(Style::Melody, "NewTune6", 1.0, -3.2)},
+        {windows + "NewTune7.mid", Midi(Style::Perpetual, "NewTune7", 1.0, -1.6)},
+        {windows + "Lowdown.mid", Midi(Style::Lowdown, "Lowdown", 1.0, -4.7)},
+        {windows + "Reggae.mid", Midi(Style::Reggae, "Reggae", 1.0, -4.2)},
+        {windows + "Robatica.mid", Midi(Style::Robot, "Robatica", 1.0, -7.7)},
         {windows + "Standard.wav", tonegen::StandardRing()},
-        {windows + "Strum.mid", Midi(Style::Strum, "Strum")},
-        {windows + "genericRing2.mid", Midi(Style::Trill, "genericRing2")},
+        {windows + "Strum.mid", Midi(Style::Strum, "Strum", 1.0, -5.5)},
+        {windows + "genericRing2.mid", Midi(Style::Trill, "genericRing2", 1.0, -0.3)},
         {sounds + "Carillon du matin.wav", tonegen::Chimes(tonegen::SeedOf("Carillon du matin"))},
-        {sounds + "Petite valse.mid", Midi(Style::Waltz, "Petite valse")},
-        {sounds + "R\u00e9veil en douceur.mid", Midi(Style::Melody, "Reveil en douceur")},
+        {sounds + "Petite valse.mid", Midi(Style::Waltz, "Petite valse", 1.0, -4.8)},
+        {sounds + "R\u00e9veil en douceur.mid",
+         Midi(Style::Melody, "Reveil en douceur", 1.0, -6.0)},
     };
 }
 

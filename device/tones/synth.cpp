@@ -94,7 +94,9 @@ std::vector<uint8_t> StandardRing() {
         phase -= std::floor(phase);
         samples[n] = envelope * (Sine(phase) + 0.25 * Sine(3 * phase));
     }
-    Normalise(samples, 0.6);
+    // As loud as the phone's MIDI tones as its player renders them: about -23 dB of full scale
+    // (RMS) while it sounds.
+    Normalise(samples, 0.093);
     return EncodeWave(samples, kRate, 16);
 }
 
@@ -134,7 +136,7 @@ std::vector<uint8_t> Chimes(uint64_t seed) {
             }
         }
     }
-    Normalise(samples, 0.8);
+    Normalise(samples, 0.33);  // as loud as the MIDI tones, as Standard is
     return EncodeWave(samples, kRate, 8);
 }
 

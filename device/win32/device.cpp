@@ -84,9 +84,11 @@ const DefaultValue kDefaults[] = {
     {L"ControlPanel\\Sounds\\SMS", L"Sound", L"\\Windows\\Notify.mid"},
 };
 
+}  // namespace
+
 // The registry is the Windows user's own: each of the phone's sound values that is missing is
 // added, and a value that exists, whatever it holds, is left alone, as is everything else.
-bool AddMissingDefaults() {
+bool AddPhoneDefaults() {
     for (const DefaultValue& value : kDefaults) {
         HKEY key = nullptr;
         LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, value.key, 0, nullptr, 0,
@@ -107,8 +109,6 @@ bool AddMissingDefaults() {
     }
     return true;
 }
-
-}  // namespace
 
 const fs::path& Folder() {
     if (!cachedFolder)
@@ -173,9 +173,9 @@ fs::path HostPath(std::u16string_view devicePath) {
     return path;
 }
 
-bool InstallPhoneTones(const fs::path& fileSystemRoot) {
+bool InstallPhoneTones(const fs::path& fileSystemRoot, std::span<const PhoneTone> tones) {
     bool installed = true;
-    for (const PhoneTone& tone : PhoneTones()) {
+    for (const PhoneTone& tone : tones) {
         const fs::path file = HostPath(tone.devicePath);
         std::error_code error;
         if (fs::exists(file, error))
@@ -204,14 +204,18 @@ bool InstallPlayer(const fs::path& fileSystemRoot, const fs::path& playerBinary)
 
 bool EnsureProvisioned() {
     std::error_code error;
+    // The registry is the user's, so a phone is new when its device folder has no file system yet:
+    // only then does it get the phone's sound values that are missing, and the sample tones.
+    const bool newPhone = !fs::exists(FileSystemRoot(), error);
     bool made = true;
     for (const wchar_t* folder : {L"Windows", L"IPSM\\Application Data\\Sounds"}) {
         fs::create_directories(FileSystemRoot() / folder, error);
         if (error)
             made = Fail("create", FileSystemRoot() / folder, error);
     }
-    made &= AddMissingDefaults();
-    const bool tones = InstallPhoneTones(FileSystemRoot());
+    if (newPhone)
+        made &= AddPhoneDefaults();
+    const bool tones = InstallPhoneTones(FileSystemRoot(), newPhone ? PhoneTones() : RomTones());
     const bool player = InstallPlayer(FileSystemRoot(), PlayerBinary());
     return made && tones && player;
 }

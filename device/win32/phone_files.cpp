@@ -19,7 +19,8 @@ ToneFile ReadToneFile(std::u16string_view devicePath) {
     ToneFile loaded;
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
-    if (!fs::exists(status)) {
+    loaded.exists = fs::exists(status);
+    if (!loaded.exists) {
         loaded.problem = "no such file (" + text::PathToUtf8(file) + ")";
     } else if (fs::is_directory(status)) {
         loaded.problem = "cannot read (a folder)";

@@ -57,8 +57,8 @@ LONG Resolve(HKEY handle, reg::KeyId& key) {
     return ERROR_SUCCESS;
 }
 
-// The registry opens on first use; a device that has no registry yet is provisioned first, so
-// that the phone's own keys are there from the start.
+// The registry opens on first use; a device that has no registry yet is a new phone, which is
+// provisioned whole first (its registry comes with the phone's own keys).
 LONG Ready() {
     if (!reg::IsOpen()) {
         std::error_code error;

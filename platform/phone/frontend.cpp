@@ -120,6 +120,7 @@ bool Start(Kind kind) {
         keys::SetInputSource(terminal::NextKey);
         platform::SetLaunchObserver(
             [](std::u16string_view, std::u16string_view) { terminal::Launched(); });
+        device::registry::SetWaitObserver(terminal::RegistryWait);
         ConnectPeers(terminal::Raise);
     } else {
         script.emplace(STDIN_FILENO, stdout, stderr);

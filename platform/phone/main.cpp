@@ -20,8 +20,8 @@
 
 namespace {
 
-// What keeps the device folder from being used, or nothing: it must be prepared, and its run/
-// folder (where the program's mutex lives) must exist and take new files.
+// What keeps the device folder from being used, or nothing: its files must be prepared, and its
+// run/ folder (where the program's mutex lives) must exist and take new files.
 std::string DeviceProblem() {
     if (!device::ProvisionOnce())
         return "it cannot be prepared";
@@ -51,6 +51,15 @@ int main(int argc, char** argv) {
     frontend::SetUpDebugOutput(kind);
     if (!frontend::Start(kind))
         return frontend::kTerminalUnusableExitCode;
+    // The registry opens with the phone on screen, so that a wait for another program's write
+    // is seen; one that cannot be used ends the start, before anything is shown or saved.
+    if (const LONG opened = device::registry::Open(); opened != ERROR_SUCCESS) {
+        frontend::Stop();
+        std::fprintf(stderr, "tavonne: the device folder %s cannot be used: its registry %s %s\n",
+                     device::Folder().c_str(), device::RegistryFile().c_str(),
+                     device::registry::Describe(opened).c_str());
+        return frontend::kDeviceUnusableExitCode;
+    }
     std::u16string commandLine = frontend::CommandLine(argc, argv);
     int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine.data(), SW_SHOW);
     frontend::Stop();

@@ -298,7 +298,9 @@ void DrawEdit(Grid& grid, const wm::Window& window, const Box& box, bool focused
 }
 
 void DrawButton(Grid& grid, const wm::Window& window, const Box& box) {
-    std::u16string label = u"[" + WithoutPrefixes(window.text) + u"]";
+    std::u16string label = WithoutPrefixes(window.text);
+    label.insert(0, 1, u'[');
+    label += u']';
     int width = TextWidth(label);
     int column = box.left + std::max(0, (box.Width() - width) / 2);
     grid.Put(column, box.top, Fit(label, grid.Columns() - column));

@@ -1,4 +1,5 @@
-// The status line under the phone: texts with an end time, and the status file of the device.
+// The status line under the phone: lines with an end time, the status file of the device, and
+// fitting a line to the terminal.
 #include "platform/phone/status_line.h"
 
 #include <fcntl.h>
@@ -21,13 +22,21 @@ constexpr auto kShown = 4s;         // how long a line stays
 constexpr auto kLookingFor = 5s;    // how long after a launch its line may come
 constexpr auto kLookEvery = 100ms;  // how often the file is looked at meanwhile
 
-std::wstring shown;
+// The key help, from the longest to the shortest.
+constexpr const wchar_t* kHelps[] = {
+    L"F1/F2 touches programmables · ←↑→↓ · Entrée action · Retour ⌫",
+    L"F1/F2 · ←↑→↓ · Entrée action · Retour ⌫",
+    L"F1/F2 · ←↑→↓ · Entrée · Retour ⌫",
+    L"F1/F2 · ←↑→↓ · Entrée · ⌫",
+};
+
+Line shown;
 Clock::time_point shownUntil;
 Clock::time_point lookUntil;
 
 // The line in the status file (read without following a link), which is then removed; nothing
 // when there is none.
-std::optional<std::wstring> TakeStatusFile() {
+std::optional<Line> TakeStatusFile() {
     const std::filesystem::path file = device::StatusFile();
     const device::UniqueFd fd =
         device::OpenBeneath(device::Folder(), file.lexically_relative(device::Folder()),
@@ -44,10 +53,39 @@ std::optional<std::wstring> TakeStatusFile() {
     std::wstring wide;
     for (char16_t c : text::FromUtf8(line))
         wide += static_cast<wchar_t>(c);
-    return wide;
+    return Parse(wide);
 }
 
 }  // namespace
+
+Line Parse(std::wstring_view text) {
+    const size_t open = text.find(L'\t');
+    const size_t close = open == text.npos ? text.npos : text.find(L'\t', open + 1);
+    if (close == text.npos)
+        return Line{std::wstring(text), {}, {}};
+    return Line{std::wstring(text.substr(0, open)),
+                std::wstring(text.substr(open + 1, close - open - 1)),
+                std::wstring(text.substr(close + 1))};
+}
+
+std::wstring Fit(const Line& line, std::size_t width) {
+    const std::wstring whole = line.before + line.name + line.after;
+    if (whole.size() <= width)
+        return whole;
+    // The name keeps at least its first character.
+    const std::size_t rest = line.before.size() + line.after.size();
+    if (!line.name.empty() && rest + 2 <= width)
+        return line.before + line.name.substr(0, width - rest - 1) + L"…" + line.after;
+    return width == 0 ? std::wstring() : whole.substr(0, width - 1) + L"…";
+}
+
+std::wstring Help(std::size_t width) {
+    for (const wchar_t* help : kHelps) {
+        if (std::wstring_view(help).size() <= width)
+            return help;
+    }
+    return Fit(Line{kHelps[std::size(kHelps) - 1], {}, {}}, width);
+}
 
 void Launched(Clock::time_point now) {
     // A line left by an earlier launch is not this one's.
@@ -56,14 +94,18 @@ void Launched(Clock::time_point now) {
     lookUntil = now + kLookingFor;
 }
 
-void Show(std::wstring text, Clock::time_point now) {
-    shown = std::move(text);
-    shownUntil = now + kShown;
+void Show(Line line, Clock::time_point now, bool held) {
+    shown = std::move(line);
+    shownUntil = held ? Clock::time_point::max() : now + kShown;
 }
 
-std::optional<std::wstring> Current(Clock::time_point now) {
+void Clear() {
+    shownUntil = {};
+}
+
+std::optional<Line> Current(Clock::time_point now) {
     if (now < lookUntil) {
-        if (std::optional<std::wstring> line = TakeStatusFile())
+        if (std::optional<Line> line = TakeStatusFile())
             Show(std::move(*line), now);
     }
     if (now < shownUntil)
@@ -77,6 +119,7 @@ int NextCheck(Clock::time_point now) {
         next = now + kLookEvery;
     if (now < shownUntil)
         next = std::min(next, shownUntil);
+    // A held line stays until it is cleared: nothing to look at meanwhile.
     if (next == Clock::time_point::max())
         return -1;
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());

@@ -32,8 +32,6 @@ namespace frontend::terminal {
 
 namespace {
 
-constexpr wchar_t kHelp[] = L"F1/F2 touches programmables · ←↑→↓ · Entrée action · Retour ⌫";
-
 // What a signal handler needs to give the terminal back, prepared beforehand: a signal handler
 // may only call async-signal-safe functions (write, tcsetattr), never curses.
 struct Restore {
@@ -181,8 +179,10 @@ void PaintTooSmall(int columns, int rows) {
 
 // ---- The line under the phone: the key help, or for a few seconds what happened off screen ----
 
-std::wstring LineBelow() {
-    return status::Current(status::Clock::now()).value_or(kHelp);
+std::wstring LineBelow(int width) {
+    const auto columns = static_cast<std::size_t>(std::max(width, 0));
+    const std::optional<status::Line> line = status::Current(status::Clock::now());
+    return line ? status::Fit(*line, columns) : status::Help(columns);
 }
 
 // Waits for input, and redraws when the line under the phone is due to change meanwhile.
@@ -230,11 +230,15 @@ void Paint() {
         }
     }
 
-    const std::wstring below = LineBelow();
-    int helpWidth = static_cast<int>(below.size());
-    int helpRow = top + frameHeight;
-    if (helpRow < LINES)
-        mvwaddnwstr(stdscr, helpRow, std::max(0, (COLS - helpWidth) / 2), below.c_str(), COLS);
+    // Below the frame, or over its bottom edge (between the corners) when the terminal has no
+    // row to spare.
+    const bool spareRow = top + frameHeight < LINES;
+    const int lineRow = spareRow ? top + frameHeight : top + frameHeight - 1;
+    const int lineLeft = spareRow ? 0 : left + 1;
+    const int lineWidth = spareRow ? COLS : frameWidth - 2;
+    const std::wstring below = LineBelow(lineWidth);
+    mvwaddnwstr(stdscr, lineRow, lineLeft + (lineWidth - static_cast<int>(below.size())) / 2,
+                below.c_str(), lineWidth);
     wnoutrefresh(stdscr);
     doupdate();
 }
@@ -306,13 +310,25 @@ bool Start() {
     restore.haveModes = tcgetattr(STDIN_FILENO, &restore.modes) == 0;
     if (screen == nullptr)
         screen = newterm(nullptr, stdout, stdin);
+    const char* term = std::getenv("TERM");
     if (screen == nullptr) {
-        const char* term = std::getenv("TERM");
         std::fprintf(stderr, "tavonne: cannot use this terminal (TERM=%s)\n",
                      term != nullptr ? term : "");
         return false;
     }
     set_term(screen);
+    // The phone is drawn by moving the cursor: a terminal that cannot (TERM=dumb) would show it
+    // as one garbled line.
+    const char* moveCursor = tigetstr(const_cast<char*>("cup"));
+    if (moveCursor == nullptr || moveCursor == reinterpret_cast<char*>(-1)) {
+        endwin();
+        delscreen(screen);
+        screen = nullptr;
+        std::fprintf(stderr,
+                     "tavonne: cannot use this terminal (TERM=%s): it cannot move its cursor\n",
+                     term != nullptr ? term : "");
+        return false;
+    }
     cbreak();
     noecho();
     nonl();
@@ -371,7 +387,7 @@ std::optional<keys::Key> NextKey() {
 void Raise() {
     if (!active)
         return;
-    status::Show(L"Déjà ouvert : ramené au premier plan", status::Clock::now());
+    status::Show({L"Déjà ouvert : ramené au premier plan", {}, {}}, status::Clock::now());
     Paint();
     beep();
     // xterm's "raise the window"; terminals that do not know it ignore it.
@@ -381,6 +397,15 @@ void Raise() {
 
 void Launched() {
     status::Launched(status::Clock::now());
+}
+
+void RegistryWait(bool waiting) {
+    if (waiting)
+        status::Show({L"Registre du téléphone occupé…", {}, {}}, status::Clock::now(), true);
+    else
+        status::Clear();
+    if (active)
+        Paint();
 }
 
 void Stop() {

@@ -20,6 +20,9 @@ std::optional<keys::Key> NextKey();
 void Raise();
 // A program was launched: what it says about itself shows under the phone for a while.
 void Launched();
+// The phone's registry is busy with another program's write (`waiting`), or no longer: the line
+// under the phone says so while it lasts.
+void RegistryWait(bool waiting);
 // Gives the terminal its modes back. Safe to call more than once, and when never started.
 void Stop();
 

@@ -161,6 +161,23 @@ int Start(const std::filesystem::path& program, const std::filesystem::path& wor
     return WEXITSTATUS(status);
 }
 
+// A program that cannot start says nothing itself: the phone's log and its status line say why.
+void TellNotStarted(std::u16string_view file, const std::filesystem::path& program, DWORD error) {
+    const std::string why = error == ERROR_FILE_NOT_FOUND      ? "no such file"
+                            : error == ERROR_ACCESS_DENIED     ? "not a program that can run"
+                            : error == ERROR_NOT_ENOUGH_MEMORY ? "not enough memory"
+                                                               : "error " + std::to_string(error);
+    device::AppendToLog("shell: cannot start " + text::ToUtf8(file) + " (" + program.string() +
+                        "): " + why + "\n");
+    // The program's name stands between tabs, where the line may be shortened.
+    std::string line(1, '\t');
+    line += text::ToUtf8(file.substr(file.find_last_of(u"\\/") + 1));
+    line += error == ERROR_FILE_NOT_FOUND  ? "\t : programme introuvable"
+            : error == ERROR_ACCESS_DENIED ? "\t : programme non exécutable"
+                                           : "\t : programme non démarré";
+    device::WriteStatus(line);
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
@@ -195,8 +212,10 @@ extern "C" BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
 
     device::ProvisionOnce();
     const std::filesystem::path program = device::HostPath(file);
-    if (const DWORD error = CheckProgram(program); error != ERROR_SUCCESS)
+    if (const DWORD error = CheckProgram(program); error != ERROR_SUCCESS) {
+        TellNotStarted(file, program, error);
         return Fail(info, error);
+    }
 
     std::filesystem::path workingFolder = device::FileSystemRoot();
     if (info.lpDirectory != nullptr && info.lpDirectory[0] != u'\0') {
@@ -210,8 +229,10 @@ extern "C" BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     std::vector<std::string> arguments{program.string()};
     if (!parameters.empty())
         arguments.push_back(text::ToUtf8(parameters));
-    if (const int error = Start(program, workingFolder, arguments); error != 0)
+    if (const int error = Start(program, workingFolder, arguments); error != 0) {
+        TellNotStarted(file, program, ErrorOfSpawn(error));
         return Fail(info, ErrorOfSpawn(error));
+    }
 
     info.hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
     SetLastError(ERROR_SUCCESS);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"
@@ -15,6 +16,7 @@ constexpr std::size_t kMaximumLimit = 0x7FFFFFFE;
 struct Edit {
     std::size_t caret = 0;  // characters before the caret
     std::size_t limit = 30000;
+    bool droppedHalf = false;  // the first half of a typed pair found no room: the second goes too
 };
 
 Edit& DataOf(HWND window) {
@@ -47,11 +49,16 @@ void Changed(HWND window) {
     wm::NotifyParent(window, EN_CHANGE);
 }
 
+std::size_t Room(HWND window) {
+    const std::size_t used = wm::Lookup(window)->text.size();
+    const std::size_t limit = DataOf(window).limit;
+    return limit > used ? limit - used : 0;
+}
+
 void InsertAtCaret(HWND window, std::u16string_view text) {
     wm::Window* self = wm::Lookup(window);
     Edit& edit = DataOf(window);
-    std::size_t room = edit.limit > self->text.size() ? edit.limit - self->text.size() : 0;
-    std::u16string_view accepted = text.substr(0, room);
+    std::u16string_view accepted = text.substr(0, Room(window));
     if (SplitsPair(text, accepted.size()))
         accepted.remove_suffix(1);
     self->text.insert(edit.caret, accepted);
@@ -65,6 +72,14 @@ void InsertAtCaret(HWND window, std::u16string_view text) {
 void TypeCharacter(HWND window, char16_t c) {
     wm::Window* self = wm::Lookup(window);
     Edit& edit = DataOf(window);
+    // A character outside the BMP is typed as its two halves: it goes in whole or not at all.
+    if (std::exchange(edit.droppedHalf, false) && IsLowSurrogate(c))
+        return;
+    if (IsHighSurrogate(c) && Room(window) < 2) {
+        edit.droppedHalf = true;
+        wm::NotifyParent(window, EN_MAXTEXT);
+        return;
+    }
     if (c == VK_BACK) {
         if (edit.caret == 0)
             return;

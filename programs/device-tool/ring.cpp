@@ -98,24 +98,19 @@ int Ring(const std::vector<std::string>& args) {
         return Error("usage: tavonne-device ring [--seconds N]");
     }
     device::EnsureProvisioned();
+    // The codes are read as the settings screen reads them: exactly, letter case included; any
+    // other text (or none) is the third, 3 s.
     const std::u16string script = ReadText(kRingKey, u"Script").value_or(u"");
-    std::string how = "once (Script \"" + text::ToUtf8(script) + "\")";
-    for (int seconds = 1; seconds <= 3; ++seconds) {
-        if (text::EqualNoCase(script, u"apw" + text::FromUtf8(std::to_string(seconds)) + u"r")) {
-            schedule.repeat = true;
-            schedule.gapSeconds = seconds;
-            how = "again after " + std::to_string(seconds) + " s of silence (" +
-                  text::ToUtf8(script) + ")";
-        }
-    }
-    if (schedule.repeat) {
-        if (schedule.limitSeconds > 0)
-            how += ", for " + args[3] + " s";
-        else if (WritesToFile())
-            return Error("ringing into TAVONNE_AUDIO_OUT needs --seconds N.");
-        else
-            how += ", until a key is pressed";
-    }
+    schedule.repeat = true;
+    schedule.gapSeconds = script == u"apw1r" ? 1 : script == u"apw2r" ? 2 : 3;
+    std::string how = "again after " + std::to_string(static_cast<int>(schedule.gapSeconds)) +
+                      " s of silence (Script \"" + text::ToUtf8(script) + "\")";
+    if (schedule.limitSeconds > 0)
+        how += ", for " + args[3] + " s";
+    else if (WritesToFile())
+        return Error("ringing into TAVONNE_AUDIO_OUT needs --seconds N.");
+    else
+        how += ", until a key is pressed";
     return PlaySound(kRingKey, "call tone", schedule, how);
 }
 

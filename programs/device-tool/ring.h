@@ -6,7 +6,8 @@
 
 namespace ring {
 
-// ring [--seconds N]: the call tone, repeated as its Script says, until a key or N seconds.
+// ring [--seconds N]: the call tone, repeated with the silence its Script asks for, until a key
+// or N seconds.
 int Ring(const std::vector<std::string>& args);
 // sms: the SMS tone, once.
 int Sms(const std::vector<std::string>& args);

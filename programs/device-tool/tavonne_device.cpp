@@ -36,6 +36,7 @@ const char kUsage[] =
     "usage: tavonne-device init [--reset]\n"
     "       tavonne-device path DEVICE_PATH\n"
     "       tavonne-device copy HOST_FILE... DEVICE_FOLDER\n"
+    "       tavonne-device copy HOST_FILE DEVICE_FILE\n"
     "       tavonne-device reg query KEY [/v NAME | /ve]\n"
     "       tavonne-device reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
     "       tavonne-device reg delete KEY [/v NAME | /ve | /va] [/f]\n"
@@ -66,18 +67,12 @@ void Check(LONG result) {
         case ERROR_FILE_NOT_FOUND:
             throw Failure{kNotFound};
         case ERROR_REGISTRY_CORRUPT:
-            throw Failure{"ERROR: The device's registry " + file +
-                          " is damaged or is not a registry; it was left as it is."};
         case ERROR_CANTOPEN:
         case ERROR_CANTREAD:
-            throw Failure{"ERROR: The device's registry " + file + " cannot be read."};
         case ERROR_CANTWRITE:
-            throw Failure{"ERROR: The device's registry " + file + " cannot be written."};
         case ERROR_BUSY:
-            throw Failure{"ERROR: The device's registry " + file +
-                          " is held by another program for more than " +
-                          std::to_string(device::registry::kBusyTimeoutSeconds) +
-                          " seconds; try again when it is done."};
+            throw Failure{"ERROR: The device's registry " + file + " " +
+                          device::registry::Describe(result) + "."};
         case ERROR_ACCESS_DENIED:
             throw Failure{"ERROR: Access is denied."};
         default:
@@ -597,15 +592,15 @@ void Erase() {
     }
 }
 
-// Makes what is missing of the phone and keeps what is there; --reset erases the phone's settings
-// first, saying which keys went.
+// Makes what is missing of a new phone and keeps what is there; --reset erases the phone's
+// settings first, saying which keys went, and gives the phone's sound values back.
 int Init(const std::vector<std::string>& args) {
     const bool reset = args.size() == 3 && args[2] == "--reset";
     if (args.size() != 2 && !reset)
         SyntaxError();
     if (reset)
         Erase();
-    if (!device::EnsureProvisioned())
+    if (!device::EnsureProvisioned() || (reset && !device::AddPhoneDefaults()))
         throw Failure{"ERROR: The device folder " + text::PathToUtf8(device::Folder()) +
                       " could not be made complete (see above)."};
     return 0;
@@ -626,21 +621,34 @@ void OnCopyInterrupted(int signal) {
     copyInterrupted = signal;
 }
 
-// Copies host files into a folder of the phone under their own names, making the folder. Every
-// name is checked before anything is copied; a file of the same name in any letter case is
-// replaced, as the phone would. Each file goes in whole or not at all, and a failure says which
-// files were copied before it.
+// Copies host files into a folder of the phone under their own names, making the folder; or, as
+// cp does, one file to a path of the phone that is no folder and does not end in a separator,
+// under that path's name. Every name is checked before anything is copied; a file of the same
+// name in any letter case is replaced, as the phone would. Each file goes in whole or not at all,
+// and a failure says which files were copied before it.
 int Copy(const std::vector<std::string>& args) {
+    namespace fs = std::filesystem;
     if (args.size() < 4)
         SyntaxError();
     const std::vector<std::string> files(args.begin() + 2, args.end() - 1);
+    const std::u16string destination = text::FromUtf8(args.back());
+    std::error_code error;
+    const size_t separator = destination.find_last_of(u"\\/");
+    const bool toName = files.size() == 1 && separator + 1 < destination.size() &&
+                        !fs::is_directory(device::HostPath(destination), error);
+    // The folder that receives the files, and the name of each on the phone.
+    const std::u16string folder =
+        toName ? destination.substr(0, separator == destination.npos ? 0 : separator) : destination;
+    const auto phoneName = [&](const std::string& file) {
+        return toName ? text::ToUtf8(destination.substr(separator + 1))
+                      : text::PathToUtf8(text::PathFromUtf8(file).filename());
+    };
     std::set<std::u16string> names;
     for (const std::string& file : files) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(text::PathFromUtf8(file), error))
+        if (!fs::is_regular_file(text::PathFromUtf8(file), error))
             throw Failure{"ERROR: " + device::EscapedName(file) +
                           " is not a file. Nothing was copied."};
-        const std::string name = text::PathToUtf8(text::PathFromUtf8(file).filename());
+        const std::string name = phoneName(file);
         if (!device::PhoneCanHoldName(name))
             throw Failure{"ERROR: The phone cannot hold a file named \"" +
                           device::EscapedName(name) +
@@ -652,12 +660,11 @@ int Copy(const std::vector<std::string>& args) {
                           "Nothing was copied."};
     }
     device::EnsureProvisioned();
-    const std::u16string folder = text::FromUtf8(args.back());
     for (int signal : {SIGINT, SIGTERM})
         std::signal(signal, OnCopyInterrupted);
     std::string copied;
     for (size_t i = 0; i < files.size(); ++i) {
-        const std::string name = text::PathToUtf8(text::PathFromUtf8(files[i]).filename());
+        const std::string name = phoneName(files[i]);
         const std::string problem =
             device::CopyToPhone(text::PathFromUtf8(files[i]), folder, text::FromUtf8(name),
                                 [] { return copyInterrupted != 0; });

@@ -394,14 +394,15 @@ class Resident {
                 answer = {static_cast<unsigned char>(noOutput ? kNoOutput : kNotATone),
                           line + "; " + result.problem};
                 Log(answer.line);
-                Tell(name + " : " +
-                     (noOutput ? "pas de sortie audio" : "pas un fichier de sonnerie"));
+                Tell(StatusLine(
+                    "", name,
+                    noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie"));
             } else {
                 bool started = false;
                 result = sound::Play(*tone, *output, {}, stopped, [&] {
                     started = true;
                     Log(answer.line);
-                    Tell("\u266A " + name + ", " + FrenchSeconds(info.seconds));
+                    Tell(StatusLine("\u266A ", name, ", " + FrenchSeconds(info.seconds)));
                     if (!toFile) {
                         Reply(connection, answer);
                         answered = true;
@@ -416,7 +417,7 @@ class Resident {
                     } else {
                         answer = {kNoOutput, line + "; " + result.problem};
                         Log(answer.line);
-                        Tell(name + " : pas de sortie audio");
+                        Tell(StatusLine("", name, " : pas de sortie audio"));
                     }
                 }
             }
@@ -502,11 +503,7 @@ std::optional<Answer> Exchange(int connection, const Request& request) {
 
 // Replaced whole (written beside, then renamed), never through a link.
 void Tell(const std::string& line) {
-    const device::UniqueFd run = device::OpenFolderBeneath(device::Folder(), "run", true);
-    device::FileBeside status(run.Get(), "status");
-    const std::string text = device::EscapedName(line) + '\n';
-    if (run.Get() >= 0 && status.Write(text.data(), text.size()))
-        status.Commit();
+    device::WriteStatus(line);
 }
 
 // Hands the tone to the device's resident player, starting one when none answers, and returns
@@ -516,7 +513,7 @@ int PlayAloud(const std::string& said, const std::string& name, const std::files
     const Request request{ThisLaunch(), OutputKey(), said, name, {bytes.begin(), bytes.end()}};
     const auto fail = [&](const std::string& why) {
         Log(said + device::DescribeTone(info) + "; " + why);
-        Tell(name + " : pas de sortie audio");
+        Tell(StatusLine("", name, " : pas de sortie audio"));
         return kNoOutput;
     };
     const int run = OpenRunFolder();

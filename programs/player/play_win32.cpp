@@ -104,7 +104,7 @@ void Tell(const std::string& line) {
     aside += L"." + std::to_wstring(GetCurrentProcessId());
     {
         std::ofstream out(aside, std::ios::binary | std::ios::trunc);
-        out << device::EscapedName(line) << '\n';
+        out << line << '\n';
     }
     if (!MoveFileExW(aside.c_str(), status.c_str(), MOVEFILE_REPLACE_EXISTING))
         DeleteFileW(aside.c_str());
@@ -120,12 +120,13 @@ int PlayAloud(const std::string& said, const std::string& name, const std::files
     const sound::Started started = sound::Start(window, file, info);
     if (!started.playing) {
         Log(said + device::DescribeTone(info) + "; " + started.problem);
-        Tell(name + " : " +
-             (started.noOutput ? "pas de sortie audio" : "pas un fichier de sonnerie"));
+        Tell(StatusLine(
+            "", name,
+            started.noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie"));
         return started.noOutput ? kNoOutput : kNotATone;
     }
     Log(said + device::DescribeTone(info));
-    Tell("\u266A " + name + ", " + FrenchSeconds(info.seconds));
+    Tell(StatusLine("\u266A ", name, ", " + FrenchSeconds(info.seconds)));
     // The tone says when it has ended; the time limit is there in case it never does.
     sound::Wait(started.playing.get(), info.seconds + 5,
                 [window](const MSG* message) { return AsksToStop(window, message); });

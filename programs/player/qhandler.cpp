@@ -2,8 +2,8 @@
 // (play_posix.cpp, play_win32.cpp) and says what it did in one line of the phone's log and in the
 // status line the terminal front end shows.
 //
-// Exit codes: 0 playing (or played), 1 no file to read, 2 not a tone file, 3 not one argument,
-// 4 no audio output.
+// Exit codes: 0 playing (or played), 1 nothing there to read, 2 not a tone file (a folder, a file
+// of another kind or one that cannot be read), 3 not one argument, 4 no audio output.
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +32,11 @@ std::string FrenchSeconds(double seconds) {
     return text;
 }
 
+std::string StatusLine(std::string_view before, std::string_view name, std::string_view after) {
+    return device::EscapedName(before) + '\t' + device::EscapedName(name) + '\t' +
+           device::EscapedName(after);
+}
+
 // Appended with a single write, so that lines of other processes never interleave.
 void Log(std::string_view text) {
     const std::string line = device::EscapedName(text) + '\n';
@@ -58,13 +63,19 @@ int Play(std::string_view parameter) {
     const device::ToneFile loaded = device::ReadToneFile(text::FromUtf8(parameter));
     if (!loaded.problem.empty()) {
         Log(said + loaded.problem);
-        Tell(name + " : fichier introuvable");
+        // Something that is there but cannot be read as a tone (a folder named like one) is
+        // no tone file.
+        if (loaded.exists) {
+            Tell(StatusLine("", name, " : pas un fichier de sonnerie"));
+            return kNotATone;
+        }
+        Tell(StatusLine("", name, " : fichier introuvable"));
         return kNoFile;
     }
     const device::ToneInfo tone = device::InspectTone(loaded.bytes);
     if (!tone.Playable()) {
         Log(said + device::DescribeTone(tone));
-        Tell(name + " : pas un fichier de sonnerie");
+        Tell(StatusLine("", name, " : pas un fichier de sonnerie"));
         return kNotATone;
     }
     return PlayAloud(said, name, device::HostPath(text::FromUtf8(parameter)), loaded.bytes, tone);

@@ -23,6 +23,8 @@ namespace {
 
 constexpr std::size_t kBlockFrames = 1024;
 constexpr int kMidiRate = 44100;
+// A frame is silent when every sample lies within this of zero (-54 dBFS).
+constexpr int kSilentLevel = 64;
 // Notes still sounding when a MIDI file ends fade out over this long at most.
 constexpr std::size_t kMidiTailFrames = kMidiRate;
 // The SoundFonts Debian installs: TimGM6mb (6 MB, loads quickly) first.
@@ -161,7 +163,7 @@ class Synthesizer {
         if (settings_ == nullptr)
             return Problem(problem, "the synthesizer cannot start");
         fluid_settings_setnum(settings_, "synth.sample-rate", kMidiRate);
-        fluid_settings_setnum(settings_, "synth.gain", 1.2);
+        fluid_settings_setnum(settings_, "synth.gain", 1.7);
         // A phone's loudspeaker has no hall: no reverb or chorus, and less to compute.
         fluid_settings_setint(settings_, "synth.reverb.active", 0);
         fluid_settings_setint(settings_, "synth.chorus.active", 0);
@@ -514,36 +516,73 @@ Result Play(Tone& tone, Output& output, const Schedule& schedule,
     const uint64_t gap = static_cast<uint64_t>(schedule.gapSeconds * rate + 0.5);
     std::vector<int16_t> buffer(kBlockFrames * channels);
     uint64_t written = 0;
-    const auto write = [&](std::size_t frames) {
-        frames = static_cast<std::size_t>(std::min<uint64_t>(frames, limit - written));
-        if (!output.Write(buffer.data(), frames))
+    const auto write = [&](const int16_t* frames, uint64_t count) {
+        count = std::min(count, limit - written);
+        if (count == 0)
+            return true;
+        if (!output.Write(frames, static_cast<std::size_t>(count)))
             return false;
         if (written == 0 && started)
             started();
-        written += frames;
+        written += count;
+        return true;
+    };
+    const std::vector<int16_t> silence(kBlockFrames * channels, 0);
+    const auto writeSilence = [&](uint64_t frames) {
+        for (uint64_t left = frames; left > 0 && !stopped() && written < limit;) {
+            const uint64_t count = std::min<uint64_t>(left, kBlockFrames);
+            if (!write(silence.data(), count))
+                return false;
+            left -= count;
+        }
         return true;
     };
     const Result failed = Fail(Failure::NoOutput, "the audio output failed");
     int begun = 0;
+    // The quiet frames since the last sound of a play wait here: heard when the play sounds again,
+    // dropped when it ends and another follows, whose silence is counted from that sound.
+    std::vector<int16_t> held;
+    std::vector<int16_t> sounding;
     while (!stopped() && written < limit) {
-        ++begun;
-        const uint64_t before = written;
+        const bool again = begun > 0;
+        bool sounded = false;
+        held.clear();
         for (std::size_t read; !stopped() && written < limit &&
                                (read = tone.Read(buffer.data(), kBlockFrames)) > 0;) {
-            if (!write(read))
+            sounding.clear();
+            for (std::size_t frame = 0; frame < read; ++frame) {
+                const int16_t* samples = buffer.data() + frame * channels;
+                if (std::all_of(samples, samples + channels,
+                                [](int16_t sample) { return std::abs(sample) <= kSilentLevel; })) {
+                    // Before the first sound of a play that follows another, it is part of the
+                    // silence between them.
+                    if (sounded || !again)
+                        held.insert(held.end(), samples, samples + channels);
+                    continue;
+                }
+                if (!sounded) {
+                    if (again && !writeSilence(gap))
+                        return failed;
+                    if (stopped() || written >= limit)
+                        break;
+                    sounded = true;
+                    ++begun;
+                }
+                sounding.insert(sounding.end(), held.begin(), held.end());
+                held.clear();
+                sounding.insert(sounding.end(), samples, samples + channels);
+            }
+            if (!write(sounding.data(), sounding.size() / channels))
                 return failed;
         }
-        if (!schedule.repeat || written == before)
+        // The last play is heard to its very end; a tone that never sounds is played once.
+        if (!schedule.repeat || !sounded || stopped() || written >= limit) {
+            begun += again || sounded ? 0 : 1;
+            if (!write(held.data(), held.size() / channels))
+                return failed;
             break;
-        std::fill(buffer.begin(), buffer.end(), 0);
-        for (uint64_t left = gap; left > 0 && !stopped() && written < limit;) {
-            const std::size_t frames =
-                static_cast<std::size_t>(std::min<uint64_t>(left, kBlockFrames));
-            if (!write(frames))
-                return failed;
-            left -= frames;
         }
-        if (written < limit && !tone.Rewind())
+        if (!tone.Rewind())
             return Fail(Failure::NotATone, "the tone cannot be played again");
     }
     if (plays != nullptr)

@@ -62,8 +62,8 @@ std::unique_ptr<Output> OpenOutput(int rate, int channels, std::function<bool()>
 // Whether TAVONNE_AUDIO_OUT names a file to write instead of the audio output.
 bool WritesToFile();
 
-// How a tone is played: once, or again after `gapSeconds` of silence until `limitSeconds` of
-// sound have gone by (no limit when 0).
+// How a tone is played: once, or again and again with `gapSeconds` of silence from the end of
+// its sound to the start of the next, until `limitSeconds` have gone by (no limit when 0).
 struct Schedule {
     bool repeat = false;
     double gapSeconds = 0;
@@ -71,7 +71,7 @@ struct Schedule {
 };
 
 // Plays `tone` on `output` as `schedule` says, until `stopped` says true. `started` is called
-// once the first frames are written. Counts the plays begun, for whoever reports them.
+// once the first frames are written. Counts the plays heard, for whoever reports them.
 Result Play(Tone& tone, Output& output, const Schedule& schedule,
             const std::function<bool()>& stopped, const std::function<void()>& started,
             int* plays = nullptr);

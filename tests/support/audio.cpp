@@ -25,6 +25,21 @@ double Sound::Rms() const {
     return samples.empty() ? 0 : std::sqrt(sum / samples.size());
 }
 
+double Sound::SoundingRmsDb(int level) const {
+    const auto loud = [level](int16_t s) { return std::abs(s) > level; };
+    const auto first = std::find_if(samples.begin(), samples.end(), loud);
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    if (first >= last)
+        return -INFINITY;
+    // Whole frames, from the first sample's frame to the last sample's.
+    const size_t begin = (first - samples.begin()) / channels * channels;
+    const size_t end = ((last - samples.begin()) + channels - 1) / channels * channels;
+    double sum = 0;
+    for (size_t i = begin; i < end; ++i)
+        sum += static_cast<double>(samples[i]) * samples[i];
+    return 20 * std::log10(std::sqrt(sum / (end - begin)) / 32768);
+}
+
 std::vector<std::pair<double, double>> Sound::Silences(int level, double shortest) const {
     std::vector<std::pair<double, double>> silences;
     const size_t frames = samples.size() / channels;

@@ -17,6 +17,9 @@ struct Sound {
     double Seconds() const;
     // Root mean square of all samples, 0 to 32768.
     double Rms() const;
+    // The loudness while it sounds: the root mean square, in dB of full scale, of the frames from
+    // the first to the last one with a sample beyond ±`level`.
+    double SoundingRmsDb(int level) const;
     // The stretches of silence (every sample within ±`level`) at least `shortest` seconds long,
     // as [start, end) in seconds.
     std::vector<std::pair<double, double>> Silences(int level, double shortest) const;
