@@ -101,6 +101,7 @@ const KnownDifference kKnownDifferences[] = {
     {"find \\Probe\\*.WAV", kShortNames, WithoutShortNameMatches},
     {"find \\Probe\\*.mid", kShortNames, WithoutShortNameMatches},
     {"find \\..\\Probe\\*.wav", kShortNames, WithoutShortNameMatches},
+    {"find \\Probe.\\*.wav", kShortNames, WithoutShortNameMatches},
     {"find \\Probe\\*", kDots, WithoutDots},
     {"find \\Probe\\Odd\\*",
      "Wine returns host names with a backslash or a control character, which no phone could "
