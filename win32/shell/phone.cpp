@@ -5,26 +5,22 @@
 #include <commctrl.h>
 
 #include <map>
-#include <string>
 
 namespace phone {
 
 namespace {
 
-// The device frame around the screen, and the line under the screen.
+// The device frame around the screen, with room for the keypad's edge below it.
 const int kBezel = 14;
-const int kStatusGap = 6;
-const int kStatusHeight = 18;
+const int kChin = 28;
 const int kFrameWidth = kScreenWidth + 2 * kBezel;
-const int kFrameHeight = kBezel + kScreenHeight + kStatusGap + kStatusHeight + kBezel;
+const int kFrameHeight = kBezel + kScreenHeight + kChin;
 const COLORREF kFrameColour = RGB(48, 52, 60);
-const COLORREF kStatusInk = RGB(220, 224, 230);
 
 const WCHAR kFrameClass[] = L"TavonnePhone";
 const WCHAR kFrameTitle[] = L"Téléphone Tavonne";
 
 HWND openPopup = nullptr;
-std::wstring status;  // the line under the screen
 
 UINT HandOnMessage() {
     static const UINT message = RegisterWindowMessageW(L"TavonneHandActivationOn");
@@ -94,13 +90,6 @@ void PaintFrame(HWND frame) {
     RECT area;
     GetClientRect(frame, &area);
     FillRect(dc, &area, Brush(kFrameColour));
-    RECT line = {kBezel, kBezel + kScreenHeight + kStatusGap, kBezel + kScreenWidth,
-                 kBezel + kScreenHeight + kStatusGap + kStatusHeight};
-    SelectObject(dc, Font(false));
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, kStatusInk);
-    DrawTextW(dc, status.c_str(), -1, &line,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
     EndPaint(frame, &paint);
 }
 
@@ -274,11 +263,6 @@ void PutOnScreen(HWND window) {
     const RECT screen = ScreenRect();
     SetWindowPos(window, nullptr, screen.left, screen.top, kScreenWidth, kScreenHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-}
-
-void SetStatus(const std::wstring& line) {
-    status = line;
-    InvalidateRect(TheFrame(), nullptr, TRUE);
 }
 
 void SetOpenPopup(HWND popup) {

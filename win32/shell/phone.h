@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace phone {
 
 // The phone's screen, in pixels: the title line at its top, the soft-key bar at its bottom.
@@ -30,9 +28,6 @@ HBRUSH Brush(COLORREF colour);
 // Makes a top-level window one of the phone's screens: it fills the screen, with its text on the
 // title line and the phone's paper behind its controls, and its controls in the phone's font.
 void PutOnScreen(HWND window);
-
-// The line under the screen, which says what happened.
-void SetStatus(const std::wstring& line);
 
 // Tells what the user sees that a phone pop-up (a menu, an open list) is open over the screens,
 // or, with nullptr, that it has closed.
