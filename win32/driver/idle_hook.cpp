@@ -144,8 +144,9 @@ std::string Details(HWND control) {
     return text;
 }
 
-// The phone's screen, then each shown window of the program, topmost first, with its shown
-// controls: "screen L T R B", "window CLASS L T R B", "control CLASS L T R B [details]".
+// Each shown window of the program, topmost first, with its shown controls, and the device frame
+// (its inside) with the phone's screen: "window CLASS L T R B", "control CLASS L T R B [details]",
+// "frame L T R B", "screen L T R B".
 void ReportLayout() {
     std::string report;
     const DWORD thread = GetCurrentThreadId();
@@ -153,6 +154,13 @@ void ReportLayout() {
         if (GetWindowThreadProcessId(w, nullptr) != thread || !IsWindowVisible(w))
             continue;
         if (ClassOf(w) == "TavonnePhone") {
+            RECT inside;
+            GetClientRect(w, &inside);
+            MapWindowPoints(w, nullptr, reinterpret_cast<POINT*>(&inside), 2);
+            char frame[64];
+            snprintf(frame, sizeof frame, "frame %ld %ld %ld %ld\n", inside.left, inside.top,
+                     inside.right, inside.bottom);
+            report += frame;
             if (HWND glass = FindWindowExW(w, nullptr, L"Static", nullptr))
                 report += "screen " + Place(glass) + "\n";
             continue;
