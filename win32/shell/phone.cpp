@@ -269,6 +269,11 @@ void SetOpenPopup(HWND popup) {
     openPopup = popup;
 }
 
+HWND FocusBeneathPopup() {
+    return openPopup != nullptr ? static_cast<HWND>(GetPropW(openPopup, L"TavonneReturnFocus"))
+                                : nullptr;
+}
+
 bool HandOnActivation(HWND activated) {
     const HWND front = SeenWhenActivated(activated);
     if (front == activated)

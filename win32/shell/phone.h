@@ -32,6 +32,8 @@ void PutOnScreen(HWND window);
 // Tells what the user sees that a phone pop-up (a menu, an open list) is open over the screens,
 // or, with nullptr, that it has closed.
 void SetOpenPopup(HWND popup);
+// The control that keeps the focus beneath an open pop-up, or nullptr.
+HWND FocusBeneathPopup();
 // Brings forward what the user sees when `activated`, one of the program's windows, has been
 // activated instead; true when it did (the activation is handed on).
 bool HandOnActivation(HWND activated);

@@ -426,13 +426,13 @@ void PaintMark(HDC dc, int x, int middle, bool pointsLeft) {
 }
 
 // A spinner shows its current entry on one row between the left and right marks; the focused one
-// is highlighted.
+// is highlighted, also beneath the menu it will take the command of.
 void PaintSpinner(HWND list) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(list, &paint);
     RECT area;
     GetClientRect(list, &area);
-    const bool focused = GetFocus() == list;
+    const bool focused = GetFocus() == list || phone::FocusBeneathPopup() == list;
     const COLORREF ink = focused ? phone::kHighlightInk : phone::kInk;
     FillRect(dc, &area, phone::Brush(focused ? phone::kHighlight : phone::kPaper));
     if (!focused)
