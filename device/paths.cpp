@@ -72,10 +72,22 @@ std::filesystem::path HostPath(std::u16string_view devicePath) {
         size_t end = start;
         while (end < devicePath.size() && !IsSeparator(devicePath[end]))
             ++end;
-        const std::u16string_view component = devicePath.substr(start, end - start);
+        std::u16string_view component = devicePath.substr(start, end - start);
+        const bool last = end == devicePath.size();
         start = end + 1;
         if (component.empty() || component == u".")
             continue;
+        // Win32's rules: a folder's name loses one final dot, the last name all its final dots
+        // and blanks ("\Sons.\a.wav. " is "\Sons\a.wav").
+        if (component != u"..") {
+            if (!last && component.back() == u'.')
+                component.remove_suffix(1);
+            while (last && !component.empty() &&
+                   (component.back() == u'.' || component.back() == u' '))
+                component.remove_suffix(1);
+            if (component.empty())
+                continue;
+        }
         if (component == u"..") {
             if (!components.empty()) {
                 components.pop_back();

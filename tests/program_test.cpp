@@ -14,6 +14,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -547,6 +548,76 @@ TEST_F(Program, SecondStartShowsNothingAndBringsTheFirstForward) {
     EXPECT_NE(third.out.find("Sonnerie principale :"), std::string::npos);
 }
 
+// The phone's keys do the same on every screen of both builds. The phone has the tones
+// "100% jazz.wav" and "Carillon.wav" in \Sons\, its folder unless a case names another (or none:
+// a first start); each case's output must show `shows` and not `hides`, and `folder` is what
+// Dossier holds afterwards when given.
+struct KeyCase {
+    const char* name;
+    std::optional<std::string> folder;
+    std::string keys;
+    std::string shows;
+    std::string hides;
+    std::optional<std::string> folderAfter;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::string kLaunch = "event: launch\t\\Windows\\qhandler.exe\t";
+const KeyCase kKeyCases[] = {
+    {"OpenListShowsOkAndCancel", "\\Sons\\", "ACTION\nSNAP\n", "Annuler", "Terminé", {}},
+    {"OkOfAnOpenListPicks", "\\Sons\\", "ACTION\nDOWN\nSOFT1\nSNAP\n", "◀ Strum", "", {}},
+    {"CancelOfAnOpenListKeeps", "\\Sons\\", "ACTION\nDOWN\nSOFT2\nSNAP\n", "◀ Standard", "", {}},
+    {"BackClosesAnOpenList", "\\Sons\\", "ACTION\nDOWN\nBACK\nSNAP\n", "◀ Standard", "OK", {}},
+    {"LeftDoesNotMoveAnOpenList", "\\Sons\\", "ACTION\nLEFT\nSOFT1\nSNAP\n", "◀ Standard", "", {}},
+    {"OkDismissesTheAlert", std::nullopt, "SOFT1\nSNAP\n", "Chercher", "Alerte!", {}},
+    {"BackDismissesTheAlert", std::nullopt, "BACK\nSNAP\n", "Chercher", "Alerte!", {}},
+    {"MenuUpWraps", "\\Sons\\", "SOFT2\nUP\nSNAP\n", ">4 Annuler", "", {}},
+    {"MenuIgnoresRight", "\\Sons\\", "SOFT2\nRIGHT\nSNAP\n", ">1 Jouer", "", {}},
+    {"MenuStaysOpenOnTheLeftSoftKey", "\\Sons\\", "SOFT2\nSOFT1\nSNAP\n", "2 Paramètres", "", {}},
+    {"BackClosesTheMenu", "\\Sons\\", "SOFT2\nBACK\nSNAP\n", "Menu", "2 Paramètres", {}},
+    {"BackLeavesAbout", "\\Sons\\", "SOFT2\n3\nBACK\nSNAP\n", "SMS :", "Version", {}},
+    {"LetterSearchesTheSpinner", "\\Sons\\", "TYPE b\nSNAP\n", "◀ Bip", "", {}},
+    {"DigitSearchesTheSpinner", "\\Sons\\", "SOFT2\n2\nDOWN\n1\nSNAP\n", "◀ 1 seconde", "", {}},
+    {"StarAndPoundType", "\\Sons\\", "SOFT2\n2\n*\n#\nSOFT1\n", "", "", "\\Sons\\*#"},
+    {"BackDeletesAWholeCharacter", "\\Sons\\", "SOFT2\n2\nTYPE 🎵\nBACK\nSOFT1\n", "", "",
+     "\\Sons\\"},
+    {"ArrowsStepOverAWholeCharacter", "\\Sons\\", "SOFT2\n2\nTYPE a😀b\nLEFT\nLEFT\nTYPE X\nSOFT1\n",
+     "", "", "\\Sons\\aX😀b"},
+    {"AFolderLosesItsFinalDot", "\\Sons.\\", "TYPE c\nSNAP\n", "◀ Carillon", "", {}},
+    {"TwoBackslashesNameNoFolder", "\\\\Sons\\", "TYPE c\nSNAP\n", "◀ Callwait", "Carillon", {}},
+    {"PercentOfALaunchIsEscaped",
+     "\\Sons\\",
+     "1\nSOFT2\n1\n",
+     kLaunch + "\\Sons\\100%25 jazz.wav\n",
+     "",
+     {}},
+};
+
+class KeysOn : public Program, public testing::WithParamInterface<KeyCase> {};
+
+TEST_P(KeysOn, EveryScreen) {
+    const KeyCase& c = GetParam();
+    fs::create_directories(HostPath("\\Sons\\"));
+    for (const char* tone : {"100% jazz.wav", "Carillon.wav"})
+        fs::copy_file(HostPath("\\Windows\\Standard.wav"), HostPath("\\Sons\\") / tone);
+    if (c.folder)
+        Configured(*c.folder);
+    ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, c.keys);
+    EXPECT_NE(run.out.find(c.shows), std::string::npos) << run.out;
+    if (!c.hides.empty())
+        EXPECT_EQ(run.out.find(c.hides), std::string::npos) << run.out;
+    if (c.folderAfter)
+        EXPECT_EQ(Get(kApp, "Dossier"), c.folderAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBuilds, KeysOn, testing::ValuesIn(kKeyCases),
+                         [](const testing::TestParamInfo<KeyCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 // A second start while another screen runs: the main screen comes to the front where it is
 // shown; before it is (the first start), the screen in front stays there. Keys go where the
 // user sees them, and the screens left open end as usual.
@@ -588,6 +659,8 @@ const SecondStart kSecondStarts[] = {
      {"SOFT2", "4", "TYPE Sons", "SOFT1"},
      "Sons"},
     {"About", false, {"SOFT2", "3"}, "Version 1.0", kMainScreen, {"SOFT2", "4", "SOFT1"}, ""},
+    {"Menu", false, {"SOFT2"}, "2 Paramètres", "2 Paramètres", {"4"}, ""},
+    {"OpenList", false, {"ACTION"}, "Annuler", "Annuler", {"BACK", "SOFT2", "4"}, ""},
 };
 
 class SecondStartOver : public Program, public testing::WithParamInterface<SecondStart> {};
@@ -739,14 +812,16 @@ TEST_F(Program, AStartWaitsForARegistryThatAnotherProgramHolds) {
 // "Terminé" when the registry cannot be written: the error box, and the main screen stays, so
 // that the user can try again or cancel.
 TEST_F(Program, DoneThatCannotSaveSaysSoAndKeepsTheMainScreen) {
-    SKIP_ON_WINDOWS(
-        "the test damages the stand-in's registry file; Wine's registry cannot be broken from "
-        "outside");
     Configured();
     ProgramSession tavonne(TAVONNE_PROGRAM);
     EXPECT_NE(tavonne.Snap().find("Sonnerie principale :"), std::string::npos);
+#ifdef TAVONNE_ON_WINDOWS
+    // Wine's registry cannot be damaged from outside: the driver makes its writes fail.
+    tavonne.Send("BREAK REGISTRY");
+#else
     std::ofstream(device::RegistryFile(), std::ios::binary | std::ios::trunc)
         << std::string(8192, 'x');
+#endif
     tavonne.Send("SOFT1");
     // One box for each tone, since neither could be written.
     for (int box = 0; box < 2; ++box) {
@@ -762,6 +837,88 @@ TEST_F(Program, DoneThatCannotSaveSaysSoAndKeepsTheMainScreen) {
     tavonne.Send("4");
     EXPECT_EQ(tavonne.Finish(), 1);
 }
+
+#ifdef TAVONNE_ON_WINDOWS
+// A rectangle of the driver's layout report: left, top, right, bottom.
+struct Place {
+    long left = 0, top = 0, right = 0, bottom = 0;
+    bool Inside(const Place& outer) const {
+        return left >= outer.left && top >= outer.top && right <= outer.right &&
+               bottom <= outer.bottom;
+    }
+};
+
+// Checks one layout report: every window and control of the program lies inside the phone's
+// screen, each spinner shows one row, an open list shows its selected row, and labels fit.
+void ExpectLayoutFits(const std::string& where, const std::string& report) {
+    const size_t at = report.find("screen ");
+    ASSERT_NE(at, std::string::npos) << where << ": no phone screen\n" << report;
+    Place screen;
+    std::istringstream(report.substr(at + 7)) >> screen.left >> screen.top >> screen.right >>
+        screen.bottom;
+    std::istringstream lines(report);
+    std::string windowClass;
+    int windows = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string kind, type;
+        Place place;
+        words >> kind;
+        if (kind != "window" && kind != "control")
+            continue;
+        words >> type >> place.left >> place.top >> place.right >> place.bottom;
+        EXPECT_TRUE(place.Inside(screen)) << where << ": outside the screen: " << line;
+        if (kind == "window") {
+            windowClass = type;
+            ++windows;
+            continue;
+        }
+        std::map<std::string, long> details;
+        for (std::string name; words >> name;)
+            words >> details[name];
+        if (type == "ListBox" && windowClass == "TavonnePopup") {
+            EXPECT_GE(details["selected"], details["top"]) << where << ": " << line;
+            EXPECT_LT(details["selected"], details["top"] + details["shown"])
+                << where << ": " << line;
+        } else if (type == "ListBox") {
+            EXPECT_EQ(details["shown"], 1) << where << ": spinner " << line;
+            EXPECT_LT(place.bottom - place.top, 2 * details["rows"]) << where << ": " << line;
+        } else if (details.count("fits")) {
+            EXPECT_EQ(details["fits"], 1) << where << ": label " << line;
+        }
+    }
+    EXPECT_GT(windows, 0) << where << "\n" << report;
+}
+
+TEST_F(Program, EveryScreenFitsInsideThePhone) {
+    ProgramSession tavonne(TAVONNE_PROGRAM);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> steps = {
+        {"first-start alert", {}},
+        {"settings", {"ACTION"}},
+        {"main", {"TYPE \\Sons\\", "SOFT1"}},
+        {"menu", {"SOFT2"}},
+        {"About", {"3"}},
+        {"open list", {"SOFT1", "ACTION"}},
+        {"open list at its top", std::vector<std::string>(35, "UP")},
+        {"open list at its bottom", std::vector<std::string>(35, "DOWN")},
+        {"error", {"BACK", "BREAK REGISTRY", "SOFT1"}},
+    };
+    for (const auto& [where, keys] : steps) {
+        for (const std::string& key : keys)
+            tavonne.Send(key);
+        tavonne.Send("LAYOUT");
+        const std::optional<std::string> report = tavonne.ReadThrough("----");
+        ASSERT_TRUE(report) << where;
+        ExpectLayoutFits(where, *report);
+    }
+    // One box for each list that could not be saved.
+    tavonne.Send("ACTION");
+    tavonne.Send("ACTION");
+    tavonne.Send("SOFT2");
+    tavonne.Send("4");
+    EXPECT_EQ(tavonne.Finish(), 1);
+}
+#endif
 
 TEST_F(Program, InputEndingOnAScreenSavesNothingAndExitsTwo) {
     Configured();

@@ -488,6 +488,9 @@ extern "C" HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW l
     device::ProvisionOnce();
 
     const std::u16string_view pattern(lpFileName, text::Length(lpFileName));
+    // Two separators first name a network share ("\\server\share\"): the phone has none.
+    if (pattern.size() >= 2 && IsSeparator(pattern[0]) && IsSeparator(pattern[1]))
+        return Fail(ERROR_PATH_NOT_FOUND);
     size_t split = pattern.size();
     while (split > 0 && !IsSeparator(pattern[split - 1]))
         --split;

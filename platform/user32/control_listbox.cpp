@@ -162,9 +162,24 @@ LRESULT FindExact(HWND window, int start, LPCWSTR wanted) {
     return LB_ERR;
 }
 
-LRESULT NotifyFocus(HWND window, WORD code) {
+LRESULT Notify(HWND window, WORD code) {
     if (wm::Find(window)->style & LBS_NOTIFY)
         wm::NotifyParent(window, code);
+    return 0;
+}
+
+// Win32's type-ahead: a character typed on a list makes current the next entry after the
+// current one that starts with it, without regard to case, wrapping round.
+LRESULT TypeAhead(HWND window, char16_t typed) {
+    ListBox& list = DataOf(window);
+    const int count = list.Count();
+    for (int n = 1; n <= count; ++n) {
+        const int index = (std::max(list.current, -1) + n) % count;
+        if (text::EqualNoCase(list.items[index].substr(0, 1), std::u16string_view(&typed, 1))) {
+            list.current = index;
+            return Notify(window, LBN_SELCHANGE);
+        }
+    }
     return 0;
 }
 
@@ -205,9 +220,11 @@ LRESULT CALLBACK ListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case LB_GETTOPINDEX:
             return std::max(DataOf(window).current, 0);
         case WM_SETFOCUS:
-            return NotifyFocus(window, LBN_SETFOCUS);
+            return Notify(window, LBN_SETFOCUS);
         case WM_KILLFOCUS:
-            return NotifyFocus(window, LBN_KILLFOCUS);
+            return Notify(window, LBN_KILLFOCUS);
+        case WM_CHAR:
+            return TypeAhead(window, static_cast<char16_t>(wParam));
         case WM_GETDLGCODE:
             return DLGC_WANTCHARS;
         default:

@@ -1,5 +1,5 @@
 // MessageBoxW: a modal message with its caption, its text and one "OK" button, in a message
-// loop of its own; the left soft key or the action key dismisses it.
+// loop of its own; the left soft key, the action key or Back dismisses it.
 #include <windows.h>
 #include <aygshell.h>
 
@@ -20,9 +20,10 @@ LRESULT Create(HWND window, const CREATESTRUCTW& create) {
     return 0;
 }
 
-// The left soft key or the action key is its one button.
+// The left soft key or the action key is its one button; Back closes it as that button does, as
+// Escape closes a Win32 message box that has only "OK".
 LRESULT KeyDown(HWND window, WPARAM key) {
-    if (key == VK_TSOFT1 || key == VK_RETURN) {
+    if (key == VK_TSOFT1 || key == VK_RETURN || key == VK_TBACK) {
         auto* box = wm::MutableStateOf<Box>(window);
         box->ended = true;
         box->result = IDOK;

@@ -166,6 +166,8 @@ void Files() {
         TEXT("\\Probe\\?.wav"),     TEXT("\\Probe\\x?.mid"),         TEXT("\\Probe\\*"),
         TEXT("\\Probe\\*.none"),    TEXT("\\Probe\\Missing\\*.mid"), TEXT("\\Probe*.mid"),
         TEXT("\\..\\Probe\\*.wav"), TEXT("\\probe\\ÉTÉ.MID"),        TEXT("\\Probe\\Odd\\*"),
+        TEXT("\\Probe.\\*.wav"),    TEXT("\\Probe..\\*.wav"),        TEXT("\\Probe \\*.wav"),
+        TEXT("\\Probe\\a.wav. ."),  TEXT("\\\\Probe\\*.wav"),
     };
     for (const WCHAR* pattern : patterns)
         Search(pattern);

@@ -2,10 +2,12 @@
 // its standard input and output, so that the same end-to-end tests drive both:
 //   tavonne-driver PROGRAM.exe
 // One key a line (SOFT1 SOFT2 UP DOWN LEFT RIGHT ACTION BACK 0-9 * #), TYPE text, SNAP (the
-// screen's text, then "----"), "event: launch<TAB>program<TAB>parameters" when the program
-// starts another (the hook it puts into the program reports these). After each key the driver waits
-// until the program has handled it and waits for input again. When input ends with the program
-// running, it is ended and the status is 2; otherwise the status is the program's own.
+// screen's text, then "----"), LAYOUT (the places of the program's windows, then "----"),
+// BREAK REGISTRY (its registry writes fail from then on), "event:
+// launch<TAB>program<TAB>parameters" when the program starts another (the hook it puts into the
+// program reports these). After each key the driver waits until the program has handled it and
+// waits for input again. When input ends with the program running, it is ended and the status is 2;
+// otherwise the status is the program's own.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -13,6 +15,7 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -129,28 +132,41 @@ std::wstring ListEntry(HWND list, LRESULT row) {
     return text;
 }
 
-// The screen's lines: its title, then each control as the phone shows it.
+// The screen's lines as the phone shows them: its title, its controls from top to bottom (unless
+// an open list covers them), what a pop-up over it shows, and its soft keys.
 class Screen {
   public:
     explicit Screen(HWND focus) : focus_(focus) {}
 
-    void Window(HWND window) {
-        // A pop-up list has no title.
-        if (IsClass(window, L"ListBox")) {
-            List(window);
-            return;
-        }
+    void Window(HWND window, const std::vector<HWND>& popups) {
         Line(TextOf(window));
+        bool covered = false;
+        for (HWND popup : popups) {
+            covered = covered || GetPropW(popup, L"TavonneFullList") != nullptr;
+            if (HWND beneath = static_cast<HWND>(GetPropW(popup, L"TavonneReturnFocus")))
+                focus_ = beneath;
+        }
         std::wstring bar;
+        std::vector<std::pair<RECT, HWND>> controls;
         for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {
             if (!IsWindowVisible(child))
                 continue;
+            RECT place;
+            GetWindowRect(child, &place);
             if (IsClass(child, L"TavonneMenuBar"))
                 bar = TextOf(child);
-            else
-                Control(window, child);
+            else if (!covered)
+                controls.push_back({place, child});
         }
+        std::stable_sort(controls.begin(), controls.end(), [](const auto& a, const auto& b) {
+            return a.first.top != b.first.top ? a.first.top < b.first.top
+                                              : a.first.left < b.first.left;
+        });
+        for (const auto& [place, control] : controls)
+            Control(window, control);
+        for (HWND popup : popups)
+            ShownRows(GetWindow(popup, GW_CHILD));
         if (!bar.empty()) {
             const size_t tab = bar.find(L'\t');
             Line(tab == bar.npos ? bar : bar.substr(0, tab) + L"    " + bar.substr(tab + 1));
@@ -171,6 +187,19 @@ class Screen {
         const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
         const LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
         for (LRESULT row = 0; row < count; ++row)
+            Line(ListEntry(list, row), row == selected);
+    }
+
+    // The rows of a pop-up's list that show.
+    void ShownRows(HWND list) {
+        const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+        const LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
+        const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+        const LRESULT height = std::max<LRESULT>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0), 1);
+        RECT inside;
+        GetClientRect(list, &inside);
+        const LRESULT end = std::min<LRESULT>(count, top + inside.bottom / height);
+        for (LRESULT row = top; row < end; ++row)
             Line(ListEntry(list, row), row == selected);
     }
 
@@ -244,19 +273,22 @@ GUITHREADINFO ThreadInfo(const Program& program) {
     return info;
 }
 
-// The foreground screen, then what is open over it (a pop-up, a message box).
+// The foreground screen (the topmost window with a soft-key bar), with the pop-ups open over it.
 void Snap(const Program& program) {
     const std::vector<HWND> windows = VisibleWindows(program);
-    size_t screen = 0;
-    while (screen < windows.size() && !HasMenuBar(windows[screen]))
-        ++screen;
-    if (screen == windows.size())
-        screen = windows.empty() ? 0 : windows.size() - 1;
-    Screen text(ThreadInfo(program).hwndFocus);
-    for (size_t i = screen + 1; i-- > 0;) {
-        if (i < windows.size())
-            text.Window(windows[i]);
+    std::vector<HWND> popups;
+    HWND screen = nullptr;
+    for (HWND window : windows) {
+        if (HasMenuBar(window)) {
+            screen = window;
+            break;
+        }
+        if (IsClass(window, L"TavonnePopup"))
+            popups.insert(popups.begin(), window);
     }
+    Screen text(ThreadInfo(program).hwndFocus);
+    if (screen != nullptr)
+        text.Window(screen, popups);
     Print(text.Text() + "----\n");
 }
 
@@ -301,7 +333,7 @@ std::optional<UINT> KeyNamed(const std::string& name) {
     };
     static const Named keys[] = {
         {"SOFT1", VK_F1},  {"SOFT2", VK_F2},    {"UP", VK_UP},         {"DOWN", VK_DOWN},
-        {"LEFT", VK_LEFT}, {"RIGHT", VK_RIGHT}, {"ACTION", VK_RETURN}, {"BACK", VK_ESCAPE},
+        {"LEFT", VK_LEFT}, {"RIGHT", VK_RIGHT}, {"ACTION", VK_RETURN}, {"BACK", VK_BACK},
         {"*", VK_F8},      {"#", VK_F9},
     };
     if (name.size() == 1 && name[0] >= '0' && name[0] <= '9')
@@ -419,7 +451,19 @@ int wmain(int argc, wchar_t** argv) {
         line.erase(line.find_last_not_of(" \t") + 1);
         if (line.empty() || (line.size() > 1 && line[0] == '#'))
             continue;
-        if (line == "SNAP") {
+        if (line == "LAYOUT") {
+            // The program's hook writes its windows' places; then the closing line.
+            WaitIdle(program);
+            PostThreadMessageW(program.thread, RegisterWindowMessageW(L"TavonneDriverLayout"), 0,
+                               0);
+            WaitIdle(program);
+            Print("----\n");
+        } else if (line == "BREAK REGISTRY") {
+            // From now on the program's registry writes fail, as on a damaged phone.
+            PostThreadMessageW(program.thread,
+                               RegisterWindowMessageW(L"TavonneDriverBreakRegistry"), 0, 0);
+            WaitIdle(program);
+        } else if (line == "SNAP") {
             // What another process did meanwhile (a second start bringing this one forward) is
             // handled before the screen is read.
             WaitIdle(program);

@@ -49,8 +49,13 @@ HANDLE WINAPI PhoneFindFirstFile(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) 
         return search;
     const std::u16string_view pattern = View(fileName);
     const size_t folderEnd = pattern.find_last_of(u"\\/:");
-    const std::u16string folded =
-        text::Fold(folderEnd == pattern.npos ? pattern : pattern.substr(folderEnd + 1));
+    std::u16string_view name = folderEnd == pattern.npos ? pattern : pattern.substr(folderEnd + 1);
+    // A name without wildcards loses its final dots and blanks, as every Win32 path's last name.
+    if (name.find_first_of(u"*?") == name.npos) {
+        while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+            name.remove_suffix(1);
+    }
+    const std::u16string folded = text::Fold(name);
     if (!FirstPhoneFinds(search, folded, *findData)) {
         FindClose(search);
         SetLastError(ERROR_FILE_NOT_FOUND);
