@@ -209,7 +209,12 @@ TEST_F(ProcessLaunch, WhatIsNotAProgramIsAccessDenied) {
     WriteFile(device::HostPath(u"\\Windows\\notes.txt"), "#!/bin/sh\necho hi\n", 0644);
     // Executable, but of no format the system can run.
     WriteFile(device::HostPath(u"\\Windows\\plain.exe"), "echo hi\n", 0755);
-    for (LPCWSTR file : {u"\\Windows\\notes.txt", u"\\Windows", u"\\Windows\\plain.exe"}) {
+    // A program of the host, reached through a link that leads out of the phone.
+    const std::filesystem::path outside = device::Folder().parent_path() / "outside.exe";
+    WriteFile(outside, kRecorder, 0755);
+    std::filesystem::create_symlink(outside, device::HostPath(u"\\Windows\\away.exe"));
+    for (LPCWSTR file :
+         {u"\\Windows\\notes.txt", u"\\Windows", u"\\Windows\\plain.exe", u"\\Windows\\away.exe"}) {
         SHELLEXECUTEINFOW info = Info(file, u"x");
         SetLastError(ERROR_SUCCESS);
         EXPECT_FALSE(ShellExecuteExW(&info)) << text::ToUtf8(file);
@@ -219,6 +224,7 @@ TEST_F(ProcessLaunch, WhatIsNotAProgramIsAccessDenied) {
         ExpectToldWhy(file, text::ToUtf8(path.substr(path.rfind(u'\\') + 1)),
                       "programme non exécutable");
     }
+    EXPECT_FALSE(std::filesystem::exists(Record()));
 }
 
 TEST_F(ProcessLaunch, TheStructureMustHaveItsOwnSize) {

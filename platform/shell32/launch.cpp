@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "device/beneath.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
@@ -66,10 +67,14 @@ DWORD ErrorOfSpawn(int error) {
     }
 }
 
-// The program's host file, checked the way Windows would refuse it.
+// The program's host file, checked the way Windows would refuse it. A link to it is followed
+// only while it stays inside the phone: a program from elsewhere on the host is none of the
+// phone's (EXDEV gives ERROR_ACCESS_DENIED).
 DWORD CheckProgram(const std::filesystem::path& program) {
+    const device::UniqueFd file = device::OpenBeneath(
+        device::FileSystemRoot(), program.lexically_relative(device::FileSystemRoot()), O_RDONLY);
     struct stat info;
-    if (stat(program.c_str(), &info) != 0)
+    if (file.Get() < 0 || fstat(file.Get(), &info) != 0)
         return ErrorOfSpawn(errno);
     if (!S_ISREG(info.st_mode) || access(program.c_str(), X_OK) != 0)
         return ERROR_ACCESS_DENIED;
