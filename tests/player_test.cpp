@@ -296,18 +296,13 @@ TEST_F(LaunchedPlayer, TheLockNeitherDelaysNorStrandsATone) {
         kill(player, SIGTERM);
     ASSERT_TRUE(WaitUntil([] { return RunningPlayers().empty(); }, std::chrono::seconds(5)));
 
-    const pid_t stranger = fork();
-    if (stranger == 0) {
-        const int lock = open((device::Folder() / "run" / "qhandler.lock").c_str(), O_RDWR);
-        flock(lock, LOCK_EX);
-        sleep(25);
-        _exit(0);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The stranger is this test, holding the lock through a file description of its own.
+    const int stranger =
+        open((device::Folder() / "run" / "qhandler.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(stranger, LOCK_EX), 0);
     EXPECT_EQ(Launch({"\\Windows\\Alarm1.mid"}), std::vector<int>{4});
     EXPECT_TRUE(RunningPlayers().empty());
-    kill(stranger, SIGKILL);
-    waitpid(stranger, nullptr, 0);
+    close(stranger);
     EXPECT_EQ(Status(), "\tAlarm1.mid\t : pas de sortie audio");
     EXPECT_NE(LogLines().back().find("; the player's lock (run/qhandler.lock) is held by another "
                                      "program"),
