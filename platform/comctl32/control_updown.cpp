@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <winuserm.h>
 
 #include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"

@@ -321,8 +321,6 @@
 #define VK_F11 0x7A
 #define VK_F12 0x7B
 
-#include <winuserm.h>
-
 // WM_HOTKEY modifiers (low word of lParam)
 #define MOD_ALT 0x0001
 #define MOD_CONTROL 0x0002
