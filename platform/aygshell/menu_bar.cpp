@@ -204,6 +204,16 @@ LRESULT HotKey(HWND menuBar, WPARAM id, LPARAM keyAndModifiers) {
     return 0;
 }
 
+// The keys the bar takes as hot keys, whichever control has the focus: the soft keys, and the
+// keys its screen took from the default handling (SHCMBM_OVERRIDEKEY with any flag set).
+LRESULT DialogCode(HWND menuBar, UINT key) {
+    const MenuBar& bar = DataOf(menuBar);
+    const auto found = bar.overrides.find(key);
+    const bool taken = key == VK_TSOFT1 || key == VK_TSOFT2 ||
+                       (found != bar.overrides.end() && found->second != 0);
+    return taken ? DLGC_WANTMESSAGE : 0;
+}
+
 LRESULT OverrideKey(HWND menuBar, UINT key, WORD mask, WORD values) {
     WORD& flags = DataOf(menuBar).overrides[key];
     flags = static_cast<WORD>((flags & ~mask) | (values & mask));
@@ -224,6 +234,8 @@ LRESULT CALLBACK MenuBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             if (DataOf(window).popup)
                 PopupKey(window, wParam);
             return 0;
+        case WM_GETDLGCODE:
+            return DialogCode(window, static_cast<UINT>(wParam));
         case SHCMBM_OVERRIDEKEY:
             return OverrideKey(window, static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
         case WM_DESTROY:
@@ -261,14 +273,6 @@ std::optional<OpenPopup> PopupOf(HWND menuBar) {
     if (bar == nullptr || !bar->popup)
         return std::nullopt;
     return OpenPopup{bar->popup->key, bar->popup->highlighted, bar->PopupItems()};
-}
-
-bool Overrides(HWND menuBar, UINT virtualKey) {
-    const auto* bar = wm::StateOf<MenuBar>(menuBar);
-    if (bar == nullptr)
-        return false;
-    auto found = bar->overrides.find(virtualKey);
-    return found != bar->overrides.end() && found->second != 0;
 }
 
 }  // namespace menubar

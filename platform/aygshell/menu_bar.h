@@ -38,8 +38,4 @@ struct OpenPopup {
 // into the window system.
 std::optional<OpenPopup> PopupOf(HWND menuBar);
 
-// Whether the screen has taken the key from the menu bar's default handling
-// (SHCMBM_OVERRIDEKEY with any flag set).
-bool Overrides(HWND menuBar, UINT virtualKey);
-
 }  // namespace menubar

@@ -4,7 +4,6 @@
 
 #include <aygshell.h>
 
-#include "platform/aygshell/menu_bar.h"
 #include "platform/user32/window_classes.h"
 #include "platform/user32/window_manager.h"
 
@@ -37,10 +36,8 @@ bool PostToMenuBar(HWND foreground, UINT virtualKey) {
     HWND menuBar = SHFindMenuBar(foreground);
     if (menuBar == nullptr || !IsWindowVisible(menuBar))
         return false;
-    bool taken = virtualKey == VK_TSOFT1 || virtualKey == VK_TSOFT2;
-    if (virtualKey == VK_TBACK)
-        taken = menubar::Overrides(menuBar, VK_TBACK);
-    if (!taken)
+    // The bar says which keys it takes, as a control tells the dialog manager.
+    if ((SendMessageW(menuBar, WM_GETDLGCODE, virtualKey, 0) & DLGC_WANTMESSAGE) == 0)
         return false;
     PostMessageW(menuBar, WM_HOTKEY, virtualKey, MAKELPARAM(0, virtualKey));
     PostMessageW(menuBar, WM_HOTKEY, virtualKey, MAKELPARAM(MOD_KEYUP, virtualKey));
