@@ -59,6 +59,21 @@ std::uintmax_t Size(const fs::path& file) {
     return error ? 0 : size;
 }
 
+// The player writes TAVONNE_AUDIO_OUT beside its name (".out.wav.new-PID-...") and renames it
+// into place at the tone's end: what it has written so far is the largest of the two, 0 while
+// neither exists.
+std::uintmax_t WrittenSize(const fs::path& out) {
+    const std::string temporary = "." + out.filename().string() + ".new-";
+    std::uintmax_t written = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(out.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name == out.filename() || name.starts_with(temporary))
+            written = std::max(written, Size(entry.path()) + 1);
+    }
+    return written;
+}
+
 // Whether the device's file holds sound (not silence) after its first `from` bytes.
 bool Sounds(const fs::path& file, std::uintmax_t from) {
     std::ifstream in(file, std::ios::binary);
@@ -142,10 +157,12 @@ void BM_JouerToFirstSample(benchmark::State& state, bool toDevice, bool warm,
             break;
         }
         const auto patience = start + std::chrono::seconds(10);
-        while (!fs::exists(out, ignored) && Clock::now() < patience)
+        while (!(toDevice ? fs::exists(out, ignored) : WrittenSize(out) > 0) &&
+               Clock::now() < patience)
             std::this_thread::sleep_for(std::chrono::microseconds(50));
         const auto opened = Clock::now();
-        while (!(toDevice ? Sounds(out, before) : Size(out) > header) && Clock::now() < patience)
+        while (!(toDevice ? Sounds(out, before) : WrittenSize(out) > header + 1) &&
+               Clock::now() < patience)
             std::this_thread::sleep_for(std::chrono::microseconds(50));
         const auto end = Clock::now();
         if (end >= patience) {
