@@ -4,10 +4,15 @@
 
 #include <windows.h>
 
+#include <dirent.h>
+
+#include <algorithm>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "device/device_folder.h"
 #include "device/registry_store.h"
@@ -32,14 +37,19 @@ bool FoldersPresent() {
     return true;
 }
 
-// Each ROM tone under its own name (one stat each; a name in other letter case is looked for
-// by the installation).
+// Each ROM tone under its own name, from one reading of "\Windows\" (a name in other letter
+// case is looked for by the installation).
 bool RomTonesPresent() {
-    std::error_code error;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(
+        opendir((FileSystemRoot() / "Windows").c_str()), closedir);
+    if (!folder)
+        return false;
+    std::vector<std::u16string> names;
+    while (const dirent* entry = readdir(folder.get()))
+        names.push_back(text::FromUtf8(entry->d_name));
     for (const PhoneTone& tone : RomTones()) {
-        const fs::path file = FileSystemRoot() / "Windows" /
-                              text::ToUtf8(tone.devicePath.substr(std::size("\\Windows\\") - 1));
-        if (!fs::exists(file, error))
+        const std::u16string_view name = tone.devicePath.substr(std::size("\\Windows\\") - 1);
+        if (std::find(names.begin(), names.end(), name) == names.end())
             return false;
     }
     return true;
