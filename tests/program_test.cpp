@@ -145,7 +145,7 @@ std::string HumWave(int seconds) {
     wave += "RIFF";
     add(36 + samples, 4);
     wave += "WAVEfmt ";
-    for (const auto [n, bytes] :
+    for (const auto& [n, bytes] :
          {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {8000u, 4}, {8000u, 4}, {1u, 2}, {8u, 2}})
         add(n, bytes);
     wave += "data";
@@ -607,10 +607,12 @@ TEST_P(KeysOn, EveryScreen) {
         Configured(*c.folder);
     ProgramResult run = RunProgram(TAVONNE_PROGRAM, {}, c.keys);
     EXPECT_NE(run.out.find(c.shows), std::string::npos) << run.out;
-    if (!c.hides.empty())
+    if (!c.hides.empty()) {
         EXPECT_EQ(run.out.find(c.hides), std::string::npos) << run.out;
-    if (c.folderAfter)
+    }
+    if (c.folderAfter) {
         EXPECT_EQ(Get(kApp, "Dossier"), c.folderAfter);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothBuilds, KeysOn, testing::ValuesIn(kKeyCases),
