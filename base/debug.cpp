@@ -3,7 +3,6 @@
 
 #include <stdio.h>
 
-#include <fstream>
 #include <mutex>
 
 namespace debug {
@@ -11,30 +10,29 @@ namespace debug {
 namespace {
 
 std::mutex sinkMutex;
-std::ofstream logFile;
+FILE* logFile = nullptr;  // nullptr: standard error
 
 }  // namespace
 
 void SendToFile(const std::filesystem::path& file) {
     std::lock_guard lock(sinkMutex);
-    logFile.close();
-    logFile.open(file, std::ios::app | std::ios::binary);
+    if (logFile != nullptr)
+        fclose(logFile);
+    logFile = fopen(file.c_str(), "ab");
 }
 
 void SendToStandardError() {
     std::lock_guard lock(sinkMutex);
-    logFile.close();
+    if (logFile != nullptr)
+        fclose(logFile);
+    logFile = nullptr;
 }
 
 void Write(std::string_view utf8) {
     std::lock_guard lock(sinkMutex);
-    if (logFile.is_open()) {
-        logFile.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
-        logFile.flush();
-        return;
-    }
-    fwrite(utf8.data(), 1, utf8.size(), stderr);
-    fflush(stderr);
+    FILE* sink = logFile != nullptr ? logFile : stderr;
+    fwrite(utf8.data(), 1, utf8.size(), sink);
+    fflush(sink);
 }
 
 }  // namespace debug
