@@ -550,8 +550,10 @@ LONG PrepareFile() {
 }
 
 LONG Connect(Database& opened) {
-    const int rc = sqlite3_open_v2(FileName().c_str(), &opened.db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    // The store's own lock keeps the connection to one thread at a time: SQLite's need not.
+    const int rc = sqlite3_open_v2(
+        FileName().c_str(), &opened.db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         Report(std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
         return ERROR_CANTOPEN;
@@ -645,9 +647,12 @@ LONG OpenLocked() {
         return ERROR_SUCCESS;
 
     // The registry is a few pages: no page-cache memory is set aside for it up front, where each
-    // fresh page would cost a fault. Before SQLite's first use only, so it may refuse later.
+    // fresh page would cost a fault; and no statistics of SQLite's memory, which nothing reads and
+    // which would take a lock for each allocation. Before SQLite's first use only, so it may
+    // refuse later.
     [[maybe_unused]] static const int pageCache =
         sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+    [[maybe_unused]] static const int memoryStatus = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 
     auto opened = std::make_unique<Database>();
     failure = PrepareFile();
