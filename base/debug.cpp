@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include <fstream>
+#include <memory>
 #include <mutex>
 
 namespace debug {
@@ -10,29 +12,30 @@ namespace debug {
 namespace {
 
 std::mutex sinkMutex;
-FILE* logFile = nullptr;  // nullptr: standard error
+// Made when output is first sent to a file: a start that keeps to standard error makes no stream.
+std::unique_ptr<std::ofstream> logFile;
 
 }  // namespace
 
 void SendToFile(const std::filesystem::path& file) {
     std::lock_guard lock(sinkMutex);
-    if (logFile != nullptr)
-        fclose(logFile);
-    logFile = fopen(file.c_str(), "ab");
+    logFile = std::make_unique<std::ofstream>(file, std::ios::app | std::ios::binary);
 }
 
 void SendToStandardError() {
     std::lock_guard lock(sinkMutex);
-    if (logFile != nullptr)
-        fclose(logFile);
-    logFile = nullptr;
+    logFile.reset();
 }
 
 void Write(std::string_view utf8) {
     std::lock_guard lock(sinkMutex);
-    FILE* sink = logFile != nullptr ? logFile : stderr;
-    fwrite(utf8.data(), 1, utf8.size(), sink);
-    fflush(sink);
+    if (logFile != nullptr && logFile->is_open()) {
+        logFile->write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
+        logFile->flush();
+        return;
+    }
+    fwrite(utf8.data(), 1, utf8.size(), stderr);
+    fflush(stderr);
 }
 
 }  // namespace debug
