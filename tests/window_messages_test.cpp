@@ -264,6 +264,39 @@ TEST_F(WindowMessagesTest, WindowTextIsCutToTheBufferAndAlwaysTerminated) {
     EXPECT_EQ(GetWindowTextLengthW(window), 0);
 }
 
+// ---- Properties and atoms ----
+
+// A property is found by its name in any letter case or by the name's atom, and an atom names
+// the same property whichever way it was given.
+TEST_F(WindowMessagesTest, PropertiesAreFoundByNameInAnyCaseOrByAtom) {
+    HWND window = MakeWindow(u"Propriétés");
+    int first = 1, second = 2;
+    ASSERT_TRUE(SetPropW(window, u"Tavonne.Été", &first));
+    const ATOM atom = GlobalFindAtomW(u"TAVONNE.ÉTÉ");
+    EXPECT_GE(atom, 0xC000);
+    EXPECT_EQ(GlobalAddAtomW(u"tavonne.été"), atom);
+    for (LPCWSTR name : {static_cast<LPCWSTR>(u"Tavonne.Été"), static_cast<LPCWSTR>(u"tavonne.ÉTÉ"),
+                         static_cast<LPCWSTR>(MAKEINTATOM(atom))})
+        EXPECT_EQ(GetPropW(window, name), &first) << atom;
+    ASSERT_TRUE(SetPropW(window, MAKEINTATOM(atom), &second));
+    EXPECT_EQ(GetPropW(window, u"TAVONNE.été"), &second);
+    ASSERT_TRUE(SetPropW(window, MAKEINTATOM(7), &first));
+    EXPECT_EQ(GetPropW(window, MAKEINTATOM(7)), &first);
+    EXPECT_EQ(GetPropW(window, u"Absent"), nullptr);
+    EXPECT_EQ(RemovePropW(window, u"Tavonne.Été"), &second);
+    EXPECT_EQ(GetPropW(window, MAKEINTATOM(atom)), nullptr);
+
+    SetLastError(0);
+    EXPECT_FALSE(SetPropW(window, nullptr, &first));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    for (LPCWSTR invalid : {static_cast<LPCWSTR>(u""), static_cast<LPCWSTR>(MAKEINTATOM(0))}) {
+        SetLastError(0);
+        EXPECT_EQ(GlobalAddAtomW(invalid), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(GlobalFindAtomW(u"Jamais ajouté"), 0);
+}
+
 // ---- Visibility, focus, activation ----
 
 TEST_F(WindowMessagesTest, ShowWindowReturnsThePreviousVisibilityAndChildrenFollowTheirParent) {

@@ -21,9 +21,17 @@ struct UpDown {
 
 // An up-down stands in front of its list box's window procedure, so that the keys which step the
 // list reach the up-down whichever of the two has the focus. It leaves two properties on the
-// list: itself, and the list's own procedure.
-constexpr char16_t kSpinnerProperty[] = u"UpDownSpinner";
-constexpr char16_t kListProcProperty[] = u"UpDownListProc";
+// list: itself, and the list's own procedure. The list asks for the procedure with every message:
+// the names go as atoms, which are found by their number.
+LPCWSTR SpinnerProperty() {
+    static const ATOM atom = GlobalAddAtomW(u"UpDownSpinner");
+    return MAKEINTATOM(atom);
+}
+
+LPCWSTR ListProcProperty() {
+    static const ATOM atom = GlobalAddAtomW(u"UpDownListProc");
+    return MAKEINTATOM(atom);
+}
 
 UpDown& DataOf(HWND upDown) {
     return *wm::MutableStateOf<UpDown>(upDown);
@@ -60,14 +68,14 @@ bool IsSpinnerKey(HWND upDown, WPARAM key) {
 LRESULT CALLBACK BuddyListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_GETDLGCODE: {
-            auto upDown = static_cast<HWND>(GetPropW(list, kSpinnerProperty));
+            auto upDown = static_cast<HWND>(GetPropW(list, SpinnerProperty()));
             const auto* key = reinterpret_cast<const MSG*>(lParam);
             if (key != nullptr && key->message == WM_KEYDOWN && IsSpinnerKey(upDown, key->wParam))
                 return key->wParam == VK_RETURN ? DLGC_WANTALLKEYS : DLGC_WANTARROWS;
             break;
         }
         case WM_KEYDOWN: {
-            auto upDown = static_cast<HWND>(GetPropW(list, kSpinnerProperty));
+            auto upDown = static_cast<HWND>(GetPropW(list, SpinnerProperty()));
             if (IsSpinnerKey(upDown, wParam))
                 return SendMessageW(upDown, WM_KEYDOWN, wParam, lParam);
             break;
@@ -75,28 +83,28 @@ LRESULT CALLBACK BuddyListProc(HWND list, UINT message, WPARAM wParam, LPARAM lP
         default:
             break;
     }
-    auto listProc = reinterpret_cast<WNDPROC>(GetPropW(list, kListProcProperty));
+    auto listProc = reinterpret_cast<WNDPROC>(GetPropW(list, ListProcProperty()));
     return listProc(list, message, wParam, lParam);
 }
 
 // Gives the list back its own procedure, unless another up-down has taken it since.
 void ReleaseBuddy(HWND upDown, HWND list) {
-    if (!IsWindow(list) || GetPropW(list, kSpinnerProperty) != upDown)
+    if (!IsWindow(list) || GetPropW(list, SpinnerProperty()) != upDown)
         return;
     SetWindowLongPtrW(list, GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(GetPropW(list, kListProcProperty)));
-    RemovePropW(list, kSpinnerProperty);
-    RemovePropW(list, kListProcProperty);
+                      reinterpret_cast<LONG_PTR>(GetPropW(list, ListProcProperty())));
+    RemovePropW(list, SpinnerProperty());
+    RemovePropW(list, ListProcProperty());
 }
 
 void TakeBuddy(HWND upDown, HWND list) {
     // A list that another up-down stands in front of already is taken over as it is.
-    if (GetPropW(list, kSpinnerProperty) == nullptr) {
-        SetPropW(list, kListProcProperty,
+    if (GetPropW(list, SpinnerProperty()) == nullptr) {
+        SetPropW(list, ListProcProperty(),
                  reinterpret_cast<HANDLE>(GetWindowLongPtrW(list, GWLP_WNDPROC)));
         SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BuddyListProc));
     }
-    SetPropW(list, kSpinnerProperty, upDown);
+    SetPropW(list, SpinnerProperty(), upDown);
 }
 
 HWND SetBuddy(HWND upDown, HWND buddy) {
@@ -257,7 +265,7 @@ LRESULT CALLBACK UpDownProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 namespace updown {
 
 HWND SpinnerOf(HWND list) {
-    auto upDown = static_cast<HWND>(GetPropW(list, kSpinnerProperty));
+    auto upDown = static_cast<HWND>(GetPropW(list, SpinnerProperty()));
     return IsWindow(upDown) ? upDown : nullptr;
 }
 

@@ -14,6 +14,13 @@ WINAPI_EXTERN void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 WINAPI_EXTERN BOOL WINAPI IsDebuggerPresent(void);
 WINAPI_EXTERN void WINAPI DebugBreak(void);
 
+// Atoms: names kept once, without regard to case, found by their number.
+#define MAKEINTATOM(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
+WINAPI_EXTERN ATOM WINAPI GlobalAddAtomW(LPCWSTR lpString);
+#define GlobalAddAtom GlobalAddAtomW
+WINAPI_EXTERN ATOM WINAPI GlobalFindAtomW(LPCWSTR lpString);
+#define GlobalFindAtom GlobalFindAtomW
+
 // The program's entry, which the program defines and the platform calls.
 WINAPI_EXTERN int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine,
                                  int nShowCmd);

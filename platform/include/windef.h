@@ -30,6 +30,7 @@ typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
+typedef WORD ATOM;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef int INT;

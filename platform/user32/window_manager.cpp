@@ -651,49 +651,44 @@ extern "C" LONG WINAPI SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong) {
 
 namespace {
 
-// Property names are atoms on Win32, which compare without regard to case; names given as atom
-// numbers are not kept here.
-std::optional<std::u16string> PropertyKey(LPCWSTR name) {
-    if (name == nullptr || IS_INTRESOURCE(name)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return std::nullopt;
-    }
-    return text::Fold(name);
-}
-
-// A window has a few properties, and the list boxes' procedures ask for theirs with every
-// message: a scan that compares without regard to case allocates nothing.
-auto FindProperty(Window& window, LPCWSTR name) {
-    const std::u16string_view wanted(name, text::Length(name));
-    return std::find_if(
-        window.properties.begin(), window.properties.end(),
-        [&](const auto& property) { return text::EqualNoCase(property.first, wanted); });
+// A property's name is an atom, given as its number (MAKEINTATOM) or by the name itself; 0 when
+// the name has none.
+ATOM PropertyAtom(LPCWSTR name) {
+    return IS_INTRESOURCE(name) ? LOWORD(reinterpret_cast<ULONG_PTR>(name)) : GlobalFindAtomW(name);
 }
 
 }  // namespace
 
 extern "C" BOOL WINAPI SetPropW(HWND hWnd, LPCWSTR lpString, HANDLE hData) {
     Window* window = Check(hWnd);
-    std::optional<std::u16string> key = PropertyKey(lpString);
-    if (window == nullptr || !key)
+    if (window == nullptr)
         return FALSE;
-    window->properties[*key] = hData;
+    if (lpString == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const ATOM atom = IS_INTRESOURCE(lpString) ? PropertyAtom(lpString) : GlobalAddAtomW(lpString);
+    if (atom == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    window->properties[atom] = hData;
     return TRUE;
 }
 
 extern "C" HANDLE WINAPI GetPropW(HWND hWnd, LPCWSTR lpString) {
     Window* window = Lookup(hWnd);
-    if (window == nullptr || lpString == nullptr || IS_INTRESOURCE(lpString))
+    if (window == nullptr || lpString == nullptr)
         return nullptr;
-    auto found = FindProperty(*window, lpString);
+    const auto found = window->properties.find(PropertyAtom(lpString));
     return found == window->properties.end() ? nullptr : found->second;
 }
 
 extern "C" HANDLE WINAPI RemovePropW(HWND hWnd, LPCWSTR lpString) {
     Window* window = Lookup(hWnd);
-    if (window == nullptr || lpString == nullptr || IS_INTRESOURCE(lpString))
+    if (window == nullptr || lpString == nullptr)
         return nullptr;
-    auto found = FindProperty(*window, lpString);
+    const auto found = window->properties.find(PropertyAtom(lpString));
     if (found == window->properties.end())
         return nullptr;
     HANDLE data = found->second;

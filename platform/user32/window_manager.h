@@ -51,7 +51,7 @@ struct Window {
     // What the window's class keeps for it (Win32 keeps it in the window's extra bytes), of a
     // type that only the class's own module knows; a dialog's DialogState.
     std::any state;
-    std::map<std::u16string, HANDLE> properties;  // SetPropW, by folded name
+    std::map<ATOM, HANDLE> properties;  // SetPropW, by the name's atom
 
     bool IsChild() const { return (style & WS_CHILD) != 0; }
     bool Visible() const { return (style & WS_VISIBLE) != 0; }
