@@ -132,6 +132,26 @@ fs::path StatusFile() {
     return Folder() / L"run" / L"status";
 }
 
+// Written beside, then moved over the old line.
+bool WriteStatus(std::string_view line) {
+    const fs::path status = StatusFile();
+    std::error_code error;
+    fs::create_directories(status.parent_path(), error);
+    fs::path aside = status;
+    aside += L"." + std::to_wstring(GetCurrentProcessId());
+    {
+        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
+        out << line << '\n';
+        if (!out)
+            error = std::make_error_code(std::errc::io_error);
+    }
+    if (error || !MoveFileExW(aside.c_str(), status.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(aside.c_str());
+        return false;
+    }
+    return true;
+}
+
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes whole to the end of the file.
 bool AppendToLog(std::string_view line) {
     const HANDLE log = CreateFileW(LogFile().c_str(), FILE_APPEND_DATA,

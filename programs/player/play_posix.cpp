@@ -394,15 +394,14 @@ class Resident {
                 answer = {static_cast<unsigned char>(noOutput ? kNoOutput : kNotATone),
                           line + "; " + result.problem};
                 Log(answer.line);
-                Tell(StatusLine(
-                    "", name,
-                    noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie"));
+                Tell("", name,
+                     noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie");
             } else {
                 bool started = false;
                 result = sound::Play(*tone, *output, {}, stopped, [&] {
                     started = true;
                     Log(answer.line);
-                    Tell(StatusLine("\u266A ", name, ", " + FrenchSeconds(info.seconds)));
+                    Tell("\u266A ", name, ", " + FrenchSeconds(info.seconds));
                     if (!toFile) {
                         Reply(connection, answer);
                         answered = true;
@@ -417,7 +416,7 @@ class Resident {
                     } else {
                         answer = {kNoOutput, line + "; " + result.problem};
                         Log(answer.line);
-                        Tell(StatusLine("", name, " : pas de sortie audio"));
+                        Tell("", name, " : pas de sortie audio");
                     }
                 }
             }
@@ -501,11 +500,6 @@ std::optional<Answer> Exchange(int connection, const Request& request) {
 
 }  // namespace
 
-// Replaced whole (written beside, then renamed), never through a link.
-void Tell(const std::string& line) {
-    device::WriteStatus(line);
-}
-
 // Hands the tone to the device's resident player, starting one when none answers, and returns
 // with its answer. The player reads the tone's bytes, not its file.
 int PlayAloud(const std::string& said, const std::string& name, const std::filesystem::path&,
@@ -513,7 +507,7 @@ int PlayAloud(const std::string& said, const std::string& name, const std::files
     const Request request{ThisLaunch(), OutputKey(), said, name, {bytes.begin(), bytes.end()}};
     const auto fail = [&](const std::string& why) {
         Log(said + device::DescribeTone(info) + "; " + why);
-        Tell(StatusLine("", name, " : pas de sortie audio"));
+        Tell("", name, " : pas de sortie audio");
         return kNoOutput;
     };
     const int run = OpenRunFolder();

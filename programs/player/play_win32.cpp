@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,21 +94,6 @@ bool TakeTurn(HWND window) {
 
 }  // namespace
 
-// Replaced whole: written beside, then moved over the old one.
-void Tell(const std::string& line) {
-    const std::filesystem::path status = device::StatusFile();
-    std::error_code error;
-    std::filesystem::create_directories(status.parent_path(), error);
-    std::filesystem::path aside = status;
-    aside += L"." + std::to_wstring(GetCurrentProcessId());
-    {
-        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
-        out << line << '\n';
-    }
-    if (!MoveFileExW(aside.c_str(), status.c_str(), MOVEFILE_REPLACE_EXISTING))
-        DeleteFileW(aside.c_str());
-}
-
 int PlayAloud(const std::string& said, const std::string& name, const std::filesystem::path& file,
               std::span<const unsigned char> bytes, const device::ToneInfo& info) {
     const HWND window = CreatePlayerWindow();
@@ -120,13 +104,12 @@ int PlayAloud(const std::string& said, const std::string& name, const std::files
     const sound::Started started = sound::Start(window, file, info);
     if (!started.playing) {
         Log(said + device::DescribeTone(info) + "; " + started.problem);
-        Tell(StatusLine(
-            "", name,
-            started.noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie"));
+        Tell("", name,
+             started.noOutput ? " : pas de sortie audio" : " : pas un fichier de sonnerie");
         return started.noOutput ? kNoOutput : kNotATone;
     }
     Log(said + device::DescribeTone(info));
-    Tell(StatusLine("\u266A ", name, ", " + FrenchSeconds(info.seconds)));
+    Tell("\u266A ", name, ", " + FrenchSeconds(info.seconds));
     // The tone says when it has ended; the time limit is there in case it never does.
     sound::Wait(started.playing.get(), info.seconds + 5,
                 [window](const MSG* message) { return AsksToStop(window, message); });

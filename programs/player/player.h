@@ -17,12 +17,9 @@ enum ExitCode { kPlayable = 0, kNoFile = 1, kNotATone = 2, kUsage = 3, kNoOutput
 // (and on standard error when someone runs the player by hand).
 void Log(std::string_view text);
 
-// A status line of a text before the tone's name, the name, and a text after it, each kept to
-// one line.
-std::string StatusLine(std::string_view before, std::string_view name, std::string_view after);
-// The status line for the person at the phone (made by StatusLine): what plays, or why nothing
-// can.
-void Tell(const std::string& line);
+// The status line for the person at the phone: what plays, or why nothing can, as a text before
+// the tone's name, the name, and a text after it, each kept to one line.
+void Tell(std::string_view before, std::string_view name, std::string_view after);
 // "3,5 s": seconds as the phone's French screens write them.
 std::string FrenchSeconds(double seconds);
 

@@ -32,9 +32,10 @@ std::string FrenchSeconds(double seconds) {
     return text;
 }
 
-std::string StatusLine(std::string_view before, std::string_view name, std::string_view after) {
-    return device::EscapedName(before) + '\t' + device::EscapedName(name) + '\t' +
-           device::EscapedName(after);
+// Replaced whole, never through a link (device::WriteStatus).
+void Tell(std::string_view before, std::string_view name, std::string_view after) {
+    device::WriteStatus(device::EscapedName(before) + '\t' + device::EscapedName(name) + '\t' +
+                        device::EscapedName(after));
 }
 
 // Appended with a single write, so that lines of other processes never interleave.
@@ -66,16 +67,16 @@ int Play(std::string_view parameter) {
         // Something that is there but cannot be read as a tone (a folder named like one) is
         // no tone file.
         if (loaded.exists) {
-            Tell(StatusLine("", name, " : pas un fichier de sonnerie"));
+            Tell("", name, " : pas un fichier de sonnerie");
             return kNotATone;
         }
-        Tell(StatusLine("", name, " : fichier introuvable"));
+        Tell("", name, " : fichier introuvable");
         return kNoFile;
     }
     const device::ToneInfo tone = device::InspectTone(loaded.bytes);
     if (!tone.Playable()) {
         Log(said + device::DescribeTone(tone));
-        Tell(StatusLine("", name, " : pas un fichier de sonnerie"));
+        Tell("", name, " : pas un fichier de sonnerie");
         return kNotATone;
     }
     return PlayAloud(said, name, device::HostPath(text::FromUtf8(parameter)), loaded.bytes, tone);
