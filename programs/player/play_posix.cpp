@@ -32,6 +32,7 @@
 #include "device/beneath.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
+#include "device/phone_files.h"
 #include "programs/player/player.h"
 #include "programs/sound/sound.h"
 
@@ -55,8 +56,7 @@ constexpr int kAnswerMilliseconds = 10000;
 // Besides the exit codes, a resident player may answer that it is leaving: the launch then
 // starts a player of its own.
 constexpr unsigned char kLeaving = 100;
-// A request holds at most a tone (64 MB) and a few lines.
-constexpr uint64_t kLargestTone = 64 << 20;
+// A request holds at most a tone and a few lines.
 constexpr uint32_t kLargestText = 1 << 16;
 
 volatile sig_atomic_t stopRequested = 0;
@@ -178,7 +178,7 @@ std::optional<Request> ReceiveRequest(int fd) {
     Header header;
     if (!ReceiveAll(fd, &header, sizeof header, kMilliseconds) || header.keySize > kLargestText ||
         header.saidSize > kLargestText || header.nameSize > kLargestText ||
-        header.toneSize > kLargestTone)
+        header.toneSize > device::kLargestToneBytes)
         return std::nullopt;
     Request request;
     request.launch = {header.start, header.pid};
@@ -203,19 +203,6 @@ sockaddr_un SocketAddress(const std::string& path) {
 
 std::string FolderPath(int folder) {
     return "/proc/self/fd/" + std::to_string(folder);
-}
-
-// The device's run/ folder, never through a link.
-int OpenRunFolder() {
-    std::error_code error;
-    fs::create_directories(device::Folder(), error);
-    const int deviceFolder = open(device::Folder().c_str(), O_DIRECTORY | O_CLOEXEC);
-    if (deviceFolder < 0)
-        return -1;
-    mkdirat(deviceFolder, "run", 0755);
-    const int run = openat(deviceFolder, "run", O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    close(deviceFolder);
-    return run;
 }
 
 // The resident player's socket, reached without following a link: -1 when none listens.
@@ -510,7 +497,8 @@ int PlayAloud(const std::string& said, const std::string& name, const std::files
         Tell("", name, " : pas de sortie audio");
         return kNoOutput;
     };
-    const int run = OpenRunFolder();
+    // The device's run/ folder, made when missing, never through a link.
+    const int run = device::OpenFolderBeneath(device::Folder(), "run", true).Release();
     if (run < 0)
         return fail("the device's run folder cannot be used");
     const auto patience = Clock::now() + kPatience;
