@@ -89,8 +89,8 @@ bool Answers(const Address& address) {
 // one that a live process listens on is not. The look and the replacement happen under a lock
 // on run/peer.lock, so two copies never both take the name.
 bool BindAndListen(int fd, const Address& address) {
-    const UniqueFd lock = device::OpenBeneath(device::Folder(), "run/peer.lock",
-                                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0600);
+    const UniqueFd lock(openat(address.folder.Get(), "peer.lock",
+                               O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
     if (lock.Get() < 0)
         return false;
     // Held only for an instant by a copy of ours; never waited on for long.
