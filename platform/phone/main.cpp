@@ -35,6 +35,14 @@ std::string DeviceProblem() {
     return "";
 }
 
+// Says why the device folder cannot be used; the program's exit code.
+int DeviceUnusable(const std::string& problem) {
+    std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
+                 device::EscapedName(device::Folder().string()).c_str(),
+                 device::EscapedName(problem).c_str());
+    return frontend::kDeviceUnusableExitCode;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,12 +50,8 @@ int main(int argc, char** argv) {
     // What the program reads between two keys (its start: provisioning, settings, both tones)
     // comes from one read of the registry.
     device::registry::ShareReads(true);
-    if (const std::string problem = DeviceProblem(); !problem.empty()) {
-        std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
-                     device::EscapedName(device::Folder().string()).c_str(),
-                     device::EscapedName(problem).c_str());
-        return frontend::kDeviceUnusableExitCode;
-    }
+    if (const std::string problem = DeviceProblem(); !problem.empty())
+        return DeviceUnusable(problem);
     frontend::SetUpDebugOutput(kind);
     if (!frontend::Start(kind))
         return frontend::kTerminalUnusableExitCode;
@@ -55,20 +59,14 @@ int main(int argc, char** argv) {
     // is seen; one that cannot be used ends the start, before anything is shown or saved.
     if (const LONG opened = device::registry::Open(); opened != ERROR_SUCCESS) {
         frontend::Stop();
-        std::fprintf(stderr, "tavonne: the device folder %s cannot be used: its registry %s %s\n",
-                     device::Folder().c_str(), device::RegistryFile().c_str(),
-                     device::registry::Describe(opened).c_str());
-        return frontend::kDeviceUnusableExitCode;
+        return DeviceUnusable("its registry " + device::RegistryFile().string() + " " +
+                              device::registry::Describe(opened));
     }
     std::u16string commandLine = frontend::CommandLine(argc, argv);
     int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine.data(), SW_SHOW);
     frontend::Stop();
-    if (const std::string problem = platform::NamedMutexProblem(); !problem.empty()) {
-        std::fprintf(stderr, "tavonne: the device folder %s cannot be used: %s\n",
-                     device::EscapedName(device::Folder().string()).c_str(),
-                     device::EscapedName(problem).c_str());
-        return frontend::kDeviceUnusableExitCode;
-    }
+    if (const std::string problem = platform::NamedMutexProblem(); !problem.empty())
+        return DeviceUnusable(problem);
     switch (frontend::AnotherCopy()) {
         case frontend::Copy::None:
             break;
