@@ -270,7 +270,7 @@ void SetOpenPopup(HWND popup) {
 }
 
 HWND FocusBeneathPopup() {
-    return openPopup != nullptr ? static_cast<HWND>(GetPropW(openPopup, L"TavonneReturnFocus"))
+    return openPopup != nullptr ? static_cast<HWND>(GetPropW(openPopup, kReturnFocusProperty))
                                 : nullptr;
 }
 

@@ -29,6 +29,10 @@ HBRUSH Brush(COLORREF colour);
 // title line and the phone's paper behind its controls, and its controls in the phone's font.
 void PutOnScreen(HWND window);
 
+// The property of an open pop-up that holds the control keeping the focus beneath it (the test
+// driver reads it by this name too).
+const WCHAR kReturnFocusProperty[] = L"TavonneReturnFocus";
+
 // Tells what the user sees that a phone pop-up (a menu, an open list) is open over the screens,
 // or, with nullptr, that it has closed.
 void SetOpenPopup(HWND popup);

@@ -157,7 +157,7 @@ int RunPopup(HWND owner, const std::vector<std::wstring>& entries, int selected,
     SendMessageW(list, LB_SETCURSEL, highlighted, 0);
     // What a reader of the screen needs: the control that keeps the focus beneath, and whether
     // the pop-up covers the screen.
-    SetPropW(popup, L"TavonneReturnFocus", returnFocus);
+    SetPropW(popup, phone::kReturnFocusProperty, returnFocus);
     if (kind == PopupKind::List)
         SetPropW(popup, L"TavonneFullList", popup);
     phone::SetOpenPopup(popup);
