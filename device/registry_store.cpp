@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "device/device_folder.h"
+#include "device/phone_values.h"
 #include "base/debug.h"
 #include "base/text.h"
 
@@ -400,18 +401,21 @@ LONG CheckHeader() {
     return ERROR_SUCCESS;
 }
 
-// The phone's own sound settings, which a new registry holds under HKEY_CURRENT_USER.
-struct PhoneValue {
-    std::vector<std::u16string> key;
-    std::u16string name;
-    std::u16string data;
-};
+// The names of a key path such as "ControlPanel\\Sounds\\SMS".
+std::vector<std::u16string> KeyNames(std::u16string_view path) {
+    std::vector<std::u16string> names;
+    for (size_t start = 0; start <= path.size();) {
+        const size_t end = std::min(path.find(u'\\', start), path.size());
+        names.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
 
-const PhoneValue kPhoneValues[] = {
-    {{u"ControlPanel", u"Sounds", u"RingTone0"}, u"Sound", u"\\Windows\\Standard.wav"},
-    {{u"ControlPanel", u"Sounds", u"RingTone0"}, u"Script", u"apw3r"},
-    {{u"ControlPanel", u"Sounds", u"SMS"}, u"Sound", u"\\Windows\\Notify.mid"},
-};
+// A REG_SZ as the phone stores it: UTF-16LE with its terminating NUL.
+std::string StringData(std::u16string_view text) {
+    return ToBytes(text) + std::string(2, '\0');
+}
 
 struct StatementCloser {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
@@ -457,8 +461,10 @@ int WritePhoneValues(sqlite3* db) {
     int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     for (const PhoneValue& value : kPhoneValues) {
         int64_t key = kCurrentUser;
-        for (size_t i = 0; rc == SQLITE_OK && i < value.key.size(); ++i)
-            rc = ChildKey(db, findKey, addKey, key, value.key[i], key);
+        for (const std::u16string& name : KeyNames(value.key)) {
+            if (rc == SQLITE_OK)
+                rc = ChildKey(db, findKey, addKey, key, name, key);
+        }
         if (rc != SQLITE_OK)
             return rc;
         rc = Query(addValue.get())
@@ -466,7 +472,7 @@ int WritePhoneValues(sqlite3* db) {
                  .BindName(2, value.name)
                  .BindFolded(3, value.name)
                  .Bind(4, int64_t{REG_SZ})
-                 .Bind(5, ToBytes(value.data) + std::string(2, '\0'))
+                 .Bind(5, StringData(value.data))
                  .Step();
         if (rc != SQLITE_DONE)
             return rc;
@@ -960,9 +966,9 @@ LONG AddPhoneValues() {
         KeyId key = 0;
         bool created = false;
         bool added = false;
-        LONG result = CreateKey(kCurrentUser, value.key, key, created);
+        LONG result = CreateKey(kCurrentUser, KeyNames(value.key), key, created);
         if (result == ERROR_SUCCESS) {
-            const std::string bytes = ToBytes(value.data) + std::string(2, '\0');
+            const std::string bytes = StringData(value.data);
             result = AddValueIfMissing(key, value.name, REG_SZ,
                                        {reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()},
                                        added);

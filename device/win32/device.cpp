@@ -15,6 +15,7 @@
 #include "base/host_path.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
+#include "device/phone_values.h"
 #include "device/provision.h"
 #include "device/tones.h"
 
@@ -71,34 +72,22 @@ bool WriteWhole(const fs::path& file, const char* bytes, size_t size) {
     return true;
 }
 
-// The phone's sound settings as a new phone has them, under HKEY_CURRENT_USER.
-struct DefaultValue {
-    const wchar_t* key;
-    const wchar_t* name;
-    const wchar_t* data;
-};
-
-const DefaultValue kDefaults[] = {
-    {L"ControlPanel\\Sounds\\RingTone0", L"Sound", L"\\Windows\\Standard.wav"},
-    {L"ControlPanel\\Sounds\\RingTone0", L"Script", L"apw3r"},
-    {L"ControlPanel\\Sounds\\SMS", L"Sound", L"\\Windows\\Notify.mid"},
-};
-
 }  // namespace
 
 // The registry is the Windows user's own: each of the phone's sound values that is missing is
 // added, and a value that exists, whatever it holds, is left alone, as is everything else.
 bool AddPhoneDefaults() {
-    for (const DefaultValue& value : kDefaults) {
+    for (const PhoneValue& value : kPhoneValues) {
+        const std::wstring path = Wide(value.key), name = Wide(value.name), data = Wide(value.data);
         HKEY key = nullptr;
-        LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, value.key, 0, nullptr, 0,
+        LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
                                       KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
         if (result == ERROR_SUCCESS) {
-            result = RegQueryValueExW(key, value.name, nullptr, nullptr, nullptr, nullptr);
+            result = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr);
             if (result == ERROR_FILE_NOT_FOUND)
-                result = RegSetValueExW(
-                    key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data),
-                    static_cast<DWORD>((wcslen(value.data) + 1) * sizeof(WCHAR)));
+                result = RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(data.c_str()),
+                                        static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR)));
             RegCloseKey(key);
         }
         if (result != ERROR_SUCCESS) {

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "device/paths.h"
 #include "device/phone_files.h"
+#include "device/phone_values.h"
 #include "device/provision.h"
 #include "programs/device-tool/ring_play.h"
 #include "programs/device-tool/win32_text.h"
@@ -20,8 +21,6 @@ namespace ring {
 
 namespace {
 
-constexpr char16_t kRingKey[] = u"ControlPanel\\Sounds\\RingTone0";
-constexpr char16_t kSmsKey[] = u"ControlPanel\\Sounds\\SMS";
 // Ten minutes: into TAVONNE_AUDIO_OUT, at most about 100 MB.
 constexpr int kLongestRingSeconds = 600;
 
@@ -100,7 +99,7 @@ int Ring(const std::vector<std::string>& args) {
     device::EnsureProvisioned();
     // The codes are read as the settings screen reads them: exactly, letter case included; any
     // other text (or none) is the third, 3 s.
-    const std::u16string script = ReadText(kRingKey, u"Script").value_or(u"");
+    const std::u16string script = ReadText(device::kRingToneKey, u"Script").value_or(u"");
     schedule.repeat = true;
     schedule.gapSeconds = script == u"apw1r" ? 1 : script == u"apw2r" ? 2 : 3;
     std::string how = "again after " + std::to_string(static_cast<int>(schedule.gapSeconds)) +
@@ -111,14 +110,14 @@ int Ring(const std::vector<std::string>& args) {
         return Error("ringing into TAVONNE_AUDIO_OUT needs --seconds N.");
     else
         how += ", until a key is pressed";
-    return PlaySound(kRingKey, "call tone", schedule, how);
+    return PlaySound(device::kRingToneKey, "call tone", schedule, how);
 }
 
 int Sms(const std::vector<std::string>& args) {
     if (args.size() != 2)
         return Error("usage: tavonne-device sms");
     device::EnsureProvisioned();
-    return PlaySound(kSmsKey, "SMS tone", {}, "once");
+    return PlaySound(device::kSmsKey, "SMS tone", {}, "once");
 }
 
 }  // namespace ring

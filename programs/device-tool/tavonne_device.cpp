@@ -19,6 +19,7 @@
 #include "base/host_path.h"
 #include "base/text.h"
 #include "device/phone_files.h"
+#include "device/phone_values.h"
 #include "device/device_folder.h"
 #include "device/paths.h"
 #include "device/provision.h"
@@ -579,8 +580,7 @@ int Reg(const std::vector<std::string>& args) {
 
 // What `init --reset` erases, each key whole: the program's settings and the phone's sound
 // settings, which then get a new phone's values.
-const char16_t* const kResetKeys[] = {u"Software\\Tavonne", u"ControlPanel\\Sounds\\RingTone0",
-                                      u"ControlPanel\\Sounds\\SMS"};
+const char16_t* const kResetKeys[] = {u"Software\\Tavonne", device::kRingToneKey, device::kSmsKey};
 
 void Erase() {
     for (const char16_t* key : kResetKeys) {
