@@ -11,7 +11,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
