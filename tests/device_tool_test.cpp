@@ -498,7 +498,7 @@ TEST_F(DeviceTool, ACopyThatCannotFinishKeepsTheOldFileAndSaysWhatItCopied) {
 // left beside it.
 TEST_F(DeviceTool, KilledOrInterruptedCopiesLeaveTheOldOrTheNewFile) {
     const std::string old = "RIFF old";
-    std::string big(64 << 20, '\0');
+    std::string big(16 << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 31 / 7);
     const fs::path oldFile = HostFile("Big.wav", old);
@@ -515,14 +515,25 @@ TEST_F(DeviceTool, KilledOrInterruptedCopiesLeaveTheOldOrTheNewFile) {
         std::chrono::steady_clock::now() - started);
     std::mt19937 random(20261208);
     std::uniform_int_distribution<int64_t> delay(0, took.count());
-    // Killed until four kills have landed while the copy wrote (each leaves its temporary beside
-    // the file, which the next copy clears), and one Ctrl-C.
+    // Every other kill waits until the copy has begun to write (its temporary is beside the
+    // file), so that four kills land while it writes whatever the machine's pace; the others fall
+    // anywhere. Then one Ctrl-C while it writes.
+    const auto writing = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (Leftovers(target.parent_path()).empty() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    };
     int midway = 0;
     for (int i = 0; i < 40 && midway <= 4; ++i) {
         copy(oldFile);
         const bool interrupt = midway == 4;
         const pid_t copier = StartProgram(TAVONNE_DEVICE_TOOL, {"copy", bigFile.string(), "\\S\\"});
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        const bool whileWriting = interrupt || i % 2 == 1;
+        if (whileWriting)
+            writing();
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(delay(random) / (whileWriting ? 8 : 1)));
         kill(copier, interrupt ? SIGINT : SIGKILL);
         int status = 0;
         waitpid(copier, &status, 0);
