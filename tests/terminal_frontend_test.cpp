@@ -169,6 +169,14 @@ class TerminalProgramTest : public DeviceTest {
         ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
 
+    // From the first start's alert through the settings screen; false when the main screen does
+    // not come.
+    bool ToTheMainScreen() {
+        Type("\033OP");  // F1: "OK", then the settings screen
+        Type("\033OQ");  // F2: "Annuler", then the main screen
+        return ReadUntil("Sonnerie principale :");
+    }
+
     termios Now() const {
         termios modes{};
         EXPECT_EQ(tcgetattr(slave, &modes), 0);
@@ -224,9 +232,7 @@ TEST_F(TerminalProgramTest, ShowsTheScreenTakesKeysAndGivesTheTerminalBackAtExit
     EXPECT_FALSE(Now().c_lflag & ICANON);
     EXPECT_FALSE(Now().c_lflag & ECHO);
 
-    Type("\033OP");  // F1: "OK", then the settings screen
-    Type("\033OQ");  // F2: "Annuler", then the main screen
-    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    ASSERT_TRUE(ToTheMainScreen()) << output;
     Type("\033OQ");  // F2: the menu
     ASSERT_TRUE(ReadUntil("1 Jouer")) << output;
     Type("\033OB");  // Down
@@ -241,9 +247,7 @@ TEST_F(TerminalProgramTest, ShowsTheScreenTakesKeysAndGivesTheTerminalBackAtExit
 // Nothing is heard on a machine without sound, and the line under the phone says why.
 TEST_F(TerminalProgramTest, ShowsUnderThePhoneWhyNothingIsHeardAndWhenBroughtForward) {
     ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
-    Type("\033OP");  // F1: "OK", then the settings screen
-    Type("\033OQ");  // F2: "Annuler", then the main screen
-    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    ASSERT_TRUE(ToTheMainScreen()) << output;
     Type("\033OQ");  // F2: the menu
     Type("1");       // "Jouer"
     EXPECT_TRUE(ReadUntil("Standard.wav : pas de sortie audio")) << output;
@@ -261,9 +265,7 @@ class SmallestTerminalTest : public TerminalProgramTest {
 TEST_F(SmallestTerminalTest, StillShowsTheLineUnderThePhone) {
     ASSERT_TRUE(ReadUntil("Le dossier contenant les")) << output;
     EXPECT_TRUE(ReadUntil("F1/F2 · ←↑→↓ · Entrée · ⌫")) << output;
-    Type("\033OP");  // F1: "OK", then the settings screen
-    Type("\033OQ");  // F2: "Annuler", then the main screen
-    ASSERT_TRUE(ReadUntil("Sonnerie principale :")) << output;
+    ASSERT_TRUE(ToTheMainScreen()) << output;
     Type("\033OQ");  // F2: the menu
     Type("1");       // "Jouer"
     EXPECT_TRUE(ReadUntil("Standar… : pas de sortie audio")) << output;
