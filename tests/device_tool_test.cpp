@@ -519,10 +519,8 @@ TEST_F(DeviceTool, KilledOrInterruptedCopiesLeaveTheOldOrTheNewFile) {
     // file), so that four kills land while it writes whatever the machine's pace; the others fall
     // anywhere. Then one Ctrl-C while it writes.
     const auto writing = [&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (Leftovers(target.parent_path()).empty() &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        WaitUntil([&] { return !Leftovers(target.parent_path()).empty(); },
+                  std::chrono::seconds(10), std::chrono::microseconds(100));
     };
     int midway = 0;
     for (int i = 0; i < 40 && midway <= 4; ++i) {

@@ -98,12 +98,13 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     return result;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound,
+               std::chrono::microseconds step) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(step);
     }
     return true;
 }

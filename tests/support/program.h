@@ -28,8 +28,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // for it (or kills it).
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& args);
 
-// Asks `condition` every 20 ms until it holds, for `bound` at most; whether it held.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound);
+// Asks `condition` every `step` until it holds, for `bound` at most; whether it held.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound,
+               std::chrono::microseconds step = std::chrono::milliseconds(20));
 
 // tavonne-device with these arguments.
 ProgramResult RunDeviceTool(const std::vector<std::string>& args, const std::string& input = "",
