@@ -370,7 +370,8 @@ TEST_F(Program, FiveQuickPlaysLeaveOnePlayerPlaying) {
     // The player writes its log line, then the status line.
     EXPECT_TRUE(
         WaitUntil([] { return StatusLine() == "\u266A e.wav, 20,0 s"; }, std::chrono::seconds(5)))
-        << StatusLine();
+        << StatusLine() << "\n"
+        << LogText();
 #endif
     // Once the program has handled the keys, all five players run. A player ends only when a
     // later one stops it (or its tone ends): one left is the one left playing.
