@@ -3,17 +3,28 @@
 // search of each platform.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace text {
+
+// Whether the pattern is a star followed by units that are no wildcards.
+inline bool IsStarThenPlain(std::u16string_view pattern) {
+    if (pattern.empty() || pattern[0] != u'*')
+        return false;
+    for (size_t i = 1; i < pattern.size(); ++i) {
+        if (pattern[i] == u'*' || pattern[i] == u'?')
+            return false;
+    }
+    return true;
+}
 
 // Matches folded units against a folded pattern: `*` takes any run of units (also none), `?`
 // exactly one.
 template <typename Units>
 bool GlobMatch(std::u16string_view pattern, const Units& name) {
     // The usual pattern, a star and a plain tail ("*.WAV"): the end of the name alone decides.
-    if (!pattern.empty() && pattern[0] == u'*' &&
-        pattern.find_first_of(u"*?", 1) == std::u16string_view::npos) {
+    if (IsStarThenPlain(pattern)) {
         const size_t tail = pattern.size() - 1;
         if (name.size() < tail)
             return false;

@@ -127,10 +127,27 @@ TEST_F(FilesTest, FoldersWhoseNamesMatchComeLikeFiles) {
 }
 
 TEST_F(FilesTest, OrderIsByNameWithoutRegardToCaseThenByRawName) {
-    for (const char* name : {"b.wav", "a.wav", "C.wav", "A.wav", "Éa.wav", "aa.wav", "B.wav"})
+    // Long names too: some part within their first eight letters, whose last letters would order
+    // them the other way; others only after them, in case and accent too.
+    for (const char* name :
+         {"b.wav", "a.wav", "C.wav", "A.wav", "Éa.wav", "aa.wav", "B.wav", "Bip-bipA.wav",
+          "Alarme-Z.wav", "Sonnerie longue 2.wav", "sonnerie longue 10.wav",
+          "Sonnerie longue é.wav", "Sonnerie longuE 1.wav", "SONNERIE LONGUE 1.wav"})
         Touch(fs::path("T") / name);
-    const std::vector<std::string> expected = {"A.wav", "a.wav", "aa.wav", "B.wav",
-                                               "b.wav", "C.wav", "Éa.wav"};
+    const std::vector<std::string> expected = {"A.wav",
+                                               "a.wav",
+                                               "aa.wav",
+                                               "Alarme-Z.wav",
+                                               "B.wav",
+                                               "b.wav",
+                                               "Bip-bipA.wav",
+                                               "C.wav",
+                                               "SONNERIE LONGUE 1.wav",
+                                               "Sonnerie longuE 1.wav",
+                                               "sonnerie longue 10.wav",
+                                               "Sonnerie longue 2.wav",
+                                               "Sonnerie longue é.wav",
+                                               "Éa.wav"};
     EXPECT_EQ(Names(u"\\T\\*.wav"), expected);
     EXPECT_EQ(Names(u"\\t\\*.WAV"), expected);
 }

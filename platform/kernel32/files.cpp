@@ -46,16 +46,23 @@ bool HasWildcard(std::u16string_view s) {
     return s.find_first_of(u"*?") != std::u16string_view::npos;
 }
 
+// Looks at eight bytes at a time: every name of a folder is looked at, once per search.
 bool IsAscii(std::string_view s) {
-    for (const char c : s) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
+    uint64_t seen = 0;
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t eight;
+        memcpy(&eight, s.data() + i, 8);
+        seen |= eight;
     }
-    return true;
+    for (; i < s.size(); ++i)
+        seen |= static_cast<unsigned char>(s[i]);
+    return (seen & UINT64_C(0x8080808080808080)) == 0;
 }
 
 char16_t FoldAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 0x20) : static_cast<char16_t>(c);
+    const auto byte = static_cast<unsigned char>(c);
+    return static_cast<char16_t>(static_cast<unsigned>(byte - 'a') < 26 ? byte - 0x20 : byte);
 }
 
 // The folded units of an ASCII host name, read straight from its bytes.
@@ -180,15 +187,15 @@ class Arena {
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
 
-    // Copies `a` and `b` one after the other, each with a NUL; returns where `a` starts.
-    const char* Store(std::string_view a, std::string_view b) {
-        const size_t size = a.size() + b.size() + 2;
+    // Copies `a` with a NUL and leaves room for `room` more bytes and their NUL right after it;
+    // returns where `a` starts.
+    char* Store(std::string_view a, size_t room) {
+        const size_t size = a.size() + room + 2;
         if (size > left_)
             NewBlock(size);
         char* stored = next_;
         memcpy(stored, a.data(), a.size());
         stored[a.size()] = '\0';
-        memcpy(stored + a.size() + 1, b.data(), b.size());
         stored[size - 1] = '\0';
         next_ += size;
         left_ -= size;
@@ -261,6 +268,7 @@ struct Entry {
     const char* raw;
     uint16_t rawLength;
     uint16_t keyLength;
+    bool ascii;  // then the name's units are its bytes
 
     std::string_view Raw() const { return std::string_view(raw, rawLength); }
     std::string_view Key() const { return std::string_view(raw + rawLength + 1, keyLength); }
@@ -273,6 +281,11 @@ bool EntryLess(const Entry& a, const Entry& b) {
 
 uint64_t KeyChunk(const Entry& entry, size_t depth) {
     const std::string_view key = entry.Key();
+    if (depth + 8 <= key.size()) {
+        uint64_t chunk;
+        memcpy(&chunk, key.data() + depth, 8);
+        return __builtin_bswap64(chunk);
+    }
     uint64_t chunk = 0;
     for (size_t i = 0; i < 8; ++i) {
         const size_t at = depth + i;
@@ -364,14 +377,6 @@ void Search::Keep(std::string_view raw, std::u16string_view foldedName) {
             "FindFirstFile: skipped a name no phone can hold: " + device::EscapedName(raw) + "\n");
         return;
     }
-    key_.clear();
-    if (foldedName.empty()) {
-        for (const char c : raw)
-            key_.push_back(static_cast<char>(FoldAscii(c)));
-    } else {
-        for (const char16_t unit : foldedName)
-            AppendKeyUnit(key_, unit);
-    }
     const size_t units = foldedName.empty() ? raw.size() : foldedName.size();
     if (!files::NameFitsFindData(units)) {
         debug::Write("FindFirstFile: skipped a name too long for cFileName: " + std::string(raw) +
@@ -379,8 +384,23 @@ void Search::Keep(std::string_view raw, std::u16string_view foldedName) {
         return;
     }
     // Host names are at most NAME_MAX (255) bytes; their keys at most three times that.
-    entries_.push_back(Entry{0, arena_.Store(raw, key_), static_cast<uint16_t>(raw.size()),
-                             static_cast<uint16_t>(key_.size())});
+    char* stored = nullptr;
+    size_t keyLength = raw.size();
+    if (foldedName.empty()) {
+        stored = arena_.Store(raw, keyLength);
+        char* key = stored + raw.size() + 1;
+        for (size_t i = 0; i < raw.size(); ++i)
+            key[i] = static_cast<char>(FoldAscii(raw[i]));
+    } else {
+        key_.clear();
+        for (const char16_t unit : foldedName)
+            AppendKeyUnit(key_, unit);
+        keyLength = key_.size();
+        stored = arena_.Store(raw, keyLength);
+        memcpy(stored + raw.size() + 1, key_.data(), keyLength);
+    }
+    entries_.push_back(Entry{0, stored, static_cast<uint16_t>(raw.size()),
+                             static_cast<uint16_t>(keyLength), foldedName.empty()});
 }
 
 void Search::Finish(int folderFd) {
@@ -425,7 +445,7 @@ bool Search::Next(WIN32_FIND_DATAW& data) {
     data.dwReserved1 = 0;
     const std::string_view raw = entry.Raw();
     size_t length = 0;
-    if (IsAscii(raw)) {
+    if (entry.ascii) {
         for (const char c : raw)
             data.cFileName[length++] = static_cast<char16_t>(c);
     } else {
