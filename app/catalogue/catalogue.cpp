@@ -1,6 +1,8 @@
 // Building the tone lists from the search folders and the built-in tones.
 #include "catalogue.h"
 
+#include <utility>
+
 #include "resource.h"
 
 WideString SearchFolders[2];
@@ -9,8 +11,8 @@ std::vector<WideString> TonePathTable;
 int TonePathCount = 0;
 
 // The table grows with the folders: every file found is listed, however many there are.
-static void AddTonePath(const WideString& path) {
-    TonePathTable.push_back(path);
+static void AddTonePath(WideString path) {
+    TonePathTable.push_back(std::move(path));
     TonePathCount++;
 }
 
@@ -31,12 +33,16 @@ static void AddFolderTones(HWND ringList, HWND smsList, const WideString& folder
     if (search == INVALID_HANDLE_VALUE) {
         return;
     }
+    WideString name;
     do {
-        WideString name = found.cFileName;
+        name = found.cFileName;
+        WideString path;
+        path.reserve(foundIn.size() + name.size());
+        path.append(foundIn).append(name);
+        AddTonePath(std::move(path));
         // The display name drops the dot and the three-letter extension.
-        WideString displayName = name.size() > 4 ? name.substr(0, name.size() - 4) : WideString();
-        AddToneName(ringList, smsList, displayName.c_str());
-        AddTonePath(foundIn + name);
+        name.resize(name.size() > 4 ? name.size() - 4 : 0);
+        AddToneName(ringList, smsList, name.c_str());
     } while (FindNextFile(search, &found));
     FindClose(search);
 }
