@@ -49,7 +49,7 @@ namespace wm {
 
 void ResetForTesting() {
     System& sys = Sys();
-    sys.windows.clear();
+    sys.windows.Clear();
     sys.topLevels.clear();
     sys.foreground = nullptr;
     sys.focus = nullptr;

@@ -22,7 +22,12 @@ class TextList {
         return std::u16string_view(text_).substr(starts_[i], end - starts_[i]);
     }
     void Insert(std::size_t i, std::u16string_view entry) {
-        const std::size_t at = i < starts_.size() ? starts_[i] : text_.size();
+        if (i >= starts_.size()) {
+            starts_.push_back(text_.size());
+            text_.append(entry);
+            return;
+        }
+        const std::size_t at = starts_[i];
         text_.insert(at, entry);
         starts_.insert(starts_.begin() + static_cast<std::ptrdiff_t>(i), at);
         for (std::size_t k = i + 1; k < starts_.size(); ++k)
@@ -63,8 +68,7 @@ std::u16string_view TextOf(LPCWSTR text) {
     return text == nullptr ? std::u16string_view() : std::u16string_view(text);
 }
 
-LRESULT Insert(HWND window, int index, LPCWSTR text) {
-    ListBox& list = DataOf(window);
+LRESULT Insert(ListBox& list, int index, LPCWSTR text) {
     if (index == -1)
         index = list.Count();
     if (index < 0 || index > list.Count())
@@ -79,14 +83,14 @@ LRESULT Insert(HWND window, int index, LPCWSTR text) {
 // LBS_SORT keeps the entries in order, compared without regard to case; an entry goes after
 // those equal to it.
 LRESULT AddString(HWND window, LPCWSTR text) {
+    ListBox& list = DataOf(window);
     if (!(wm::Find(window)->style & LBS_SORT))
-        return Insert(window, -1, text);
-    const ListBox& list = DataOf(window);
+        return Insert(list, -1, text);
     const std::u16string key = text::Fold(TextOf(text));
     int index = 0;
     while (index < list.Count() && text::Fold(list.items[index]) <= key)
         ++index;
-    return Insert(window, index, text);
+    return Insert(list, index, text);
 }
 
 LRESULT DeleteString(HWND window, int index) {
@@ -196,7 +200,7 @@ LRESULT CALLBACK ListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case LB_ADDSTRING:
             return AddString(window, reinterpret_cast<LPCWSTR>(lParam));
         case LB_INSERTSTRING:
-            return Insert(window, index, reinterpret_cast<LPCWSTR>(lParam));
+            return Insert(DataOf(window), index, reinterpret_cast<LPCWSTR>(lParam));
         case LB_DELETESTRING:
             return DeleteString(window, index);
         case LB_RESETCONTENT:

@@ -81,8 +81,8 @@ const WindowClass* FindClass(LPCWSTR name) {
 
 std::shared_ptr<Window> Hold(HWND window) {
     System& sys = Sys();
-    auto found = sys.windows.find(reinterpret_cast<uintptr_t>(window));
-    return found == sys.windows.end() ? nullptr : found->second;
+    const std::shared_ptr<Window>* found = sys.windows.Find(window);
+    return found == nullptr ? nullptr : *found;
 }
 
 void MoveToFront(HWND topLevel) {
@@ -150,7 +150,7 @@ BOOL DestroyOne(HWND window) {
         auto& list = sys.topLevels;
         list.erase(std::remove(list.begin(), list.end(), window), list.end());
     }
-    sys.windows.erase(reinterpret_cast<uintptr_t>(window));
+    sys.windows.Erase(window);
     std::erase_if(sys.queue, [window](const MSG& message) { return message.hwnd == window; });
     if (sys.keyCapture == window)
         sys.keyCapture = nullptr;
@@ -171,8 +171,8 @@ Window* Lookup(HWND window) {
     if (window == nullptr)
         return nullptr;
     System& sys = Sys();
-    auto found = sys.windows.find(reinterpret_cast<uintptr_t>(window));
-    return found == sys.windows.end() ? nullptr : found->second.get();
+    const std::shared_ptr<Window>* found = sys.windows.Find(window);
+    return found == nullptr ? nullptr : found->get();
 }
 
 Window* Check(HWND window) {
@@ -401,7 +401,7 @@ extern "C" HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPC
         window->owner = wm::TopLevelOf(hWndParent);
         sys.topLevels.insert(sys.topLevels.begin(), handle);
     }
-    sys.windows.emplace(reinterpret_cast<uintptr_t>(handle), std::move(window));
+    sys.windows.Add(handle, std::move(window));
 
     CREATESTRUCTW create{lpParam,
                          hInstance,

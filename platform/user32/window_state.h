@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/user32/window_manager.h"
@@ -23,8 +23,43 @@ struct WindowClass {
     bool system = false;
 };
 
+// The live windows by handle. A handle holds a serial that counts up for the life of the process
+// (see NewHandle), which is the window's place here: finding a window is one comparison, and every
+// message a window gets begins with finding it.
+class WindowTable {
+  public:
+    const std::shared_ptr<Window>* Find(HWND handle) const {
+        const auto value = reinterpret_cast<uintptr_t>(handle);
+        const size_t place = Place(value);
+        if (value == 0 || place >= slots_.size() || slots_[place].handle != value)
+            return nullptr;
+        return &slots_[place].window;
+    }
+    void Add(HWND handle, std::shared_ptr<Window> window) {
+        const auto value = reinterpret_cast<uintptr_t>(handle);
+        const size_t place = Place(value);
+        if (place >= slots_.size())
+            slots_.resize(place + 1);
+        slots_[place] = Slot{value, std::move(window)};
+    }
+    void Erase(HWND handle) {
+        if (Find(handle) != nullptr)
+            slots_[Place(reinterpret_cast<uintptr_t>(handle))] = Slot{};
+    }
+    void Clear() { slots_.clear(); }
+
+  private:
+    struct Slot {
+        uintptr_t handle = 0;
+        std::shared_ptr<Window> window;
+    };
+    static size_t Place(uintptr_t handle) { return (handle & 0xFFFFFFFF) >> 4; }
+
+    std::vector<Slot> slots_;
+};
+
 struct System {
-    std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
+    WindowTable windows;
     std::vector<HWND> topLevels;  // front to back
     HWND foreground = nullptr;
     HWND focus = nullptr;
