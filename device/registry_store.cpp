@@ -526,15 +526,19 @@ LONG CreateDatabase() {
     return ERROR_SUCCESS;
 }
 
+std::filesystem::path JournalFile() {
+    std::filesystem::path journal = RegistryFile();
+    journal += "-journal";
+    return journal;
+}
+
 // A writer killed before its journal had a header leaves a journal that is not hot: SQLite
 // ignores it and would remove it only at the next write. Whoever holds the write lock knows that
 // no writer is using it, so it goes now; when another process is writing, it is left to it.
+// Called outside any transaction.
 void RemoveDeadJournal(sqlite3* db) {
-    std::filesystem::path journal = RegistryFile();
-    journal += "-journal";
+    const std::filesystem::path journal = JournalFile();
     std::error_code error;
-    if (!std::filesystem::exists(journal, error))
-        return;
     sqlite3_busy_handler(db, nullptr, nullptr);
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
         std::filesystem::remove(journal, error);
@@ -666,6 +670,14 @@ LONG OpenLocked() {
         failure = Connect(*opened);
     if (failure != ERROR_SUCCESS)
         return failure;
+    // Rollback journal (the header check keeps it so) with synchronous=FULL: the journal is on
+    // disk before the database is touched, so a crash or power loss at any point leaves the old
+    // value or the new one, and at rest the registry is this one file. Set outside any
+    // transaction, as SQLite asks; setting it reads the schema.
+    sqlite3_exec(opened->db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+    // The checks read in one transaction, which a run of shared reads goes on with: the file is
+    // locked and looked at once for both, and for the reads that follow.
+    sqlite3_exec(opened->db, "BEGIN", nullptr, nullptr, nullptr);
     const LONG checked = CheckPages(opened->db);
     if (checked == ERROR_BUSY)
         return checked;
@@ -674,11 +686,12 @@ LONG OpenLocked() {
         failure = CheckTables(*opened);
     if (failure != ERROR_SUCCESS)
         return failure;
-    // Rollback journal (the header check keeps it so) with synchronous=FULL: the journal is on
-    // disk before the database is touched, so a crash or power loss at any point leaves the old
-    // value or the new one, and at rest the registry is this one file.
-    sqlite3_exec(opened->db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
-    RemoveDeadJournal(opened->db);
+    std::error_code error;
+    const bool journalLeft = std::filesystem::exists(JournalFile(), error);
+    if (!shareReads || journalLeft)
+        sqlite3_exec(opened->db, "COMMIT", nullptr, nullptr, nullptr);
+    if (journalLeft)
+        RemoveDeadJournal(opened->db);
     database = std::move(opened);
     return ERROR_SUCCESS;
 }
