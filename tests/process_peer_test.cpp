@@ -3,12 +3,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -167,6 +172,48 @@ TEST_F(ProcessPeer, AnotherUserCannotTakeTheChannelsName) {
     EXPECT_EQ(peer::FindRemote(u"Tavonne"), kMainWindow);
     kill(squatter, SIGKILL);
     waitpid(squatter, nullptr, 0);
+}
+
+// Every user sees the name a copy listens on (the machine lists its sockets), and may take it
+// once that copy has ended: the next copy still listens, under a new name, and a copy asking
+// reaches it, never the stranger.
+TEST_F(ProcessPeer, AnotherUserHoldingAnEndedCopysNameIsPassedBy) {
+    if (getuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    RunningCopy ended;
+    ASSERT_TRUE(ended.Listening());
+    ended.Kill();
+    std::string name;
+    std::getline(std::ifstream(device.Folder() / "run" / "peer.lock"), name);
+    ASSERT_FALSE(name.empty());
+    Pipe tried;
+    const pid_t stranger = fork();
+    if (stranger == 0) {
+        tried.CloseRead();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::copy(name.begin(), name.end(), address.sun_path + 1);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool bound =
+            setgid(65534) == 0 && setuid(65534) == 0 &&
+            bind(fd, reinterpret_cast<sockaddr*>(&address),
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0 &&
+            listen(fd, 16) == 0;
+        const char answer = bound ? 'B' : 'F';
+        (void)!write(tried.Write(), &answer, 1);
+        pause();
+        _exit(0);
+    }
+    tried.CloseWrite();
+    char answer = 0;
+    ASSERT_EQ(read(tried.Read(), &answer, 1), 1);
+    EXPECT_EQ(answer, 'B');
+
+    RunningCopy next;
+    EXPECT_TRUE(next.Listening());
+    EXPECT_EQ(peer::FindRemote(u"Tavonne"), kMainWindow);
+    kill(stranger, SIGKILL);
+    waitpid(stranger, nullptr, 0);
 }
 
 TEST_F(ProcessPeer, WithoutARunningCopyNothingIsFound) {

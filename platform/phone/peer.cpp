@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "device/beneath.h"
@@ -50,27 +52,35 @@ void StopInChild() {
     listener = Listener();
 }
 
-// The channel's address: the socket run/peer of the device folder, so two spellings of one
-// folder meet, two folders are two phones, and no other user can take its name. It is reached
-// through the run/ folder's descriptor, so the address stays short however long the path.
-constexpr char kSocketName[] = "peer";
+// Only processes of this user speak on the channel.
+bool SameUser(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           credentials.uid == getuid();
+}
+
+// The channel's address: a socket in the abstract namespace, under a name that the listening copy
+// draws at random and writes in run/peer.lock of the device folder. So two spellings of one
+// folder meet, two folders are two phones, and only the folder's owner reads the name (the file is
+// the owner's alone: nobody else can take the name before the listener does). A name of the
+// abstract namespace is no file, so a start makes and removes none: making the socket's file cost
+// a start from 0.02 ms to 0.4 ms, as the file system had lately removed few or many files.
+constexpr char kNameFile[] = "peer.lock";
+constexpr std::string_view kNamePrefix = "tavonne-peer-";
+constexpr size_t kRandomBytes = 16;
 
 struct Address {
-    UniqueFd folder;
     sockaddr_un address{};
     socklen_t length = 0;
 };
 
-std::optional<Address> DeviceAddress(bool make) {
+Address AddressOf(std::string_view name) {
     Address result;
-    result.folder = device::OpenFolderBeneath(device::Folder(), "run", make);
-    if (result.folder.Get() < 0)
-        return std::nullopt;
-    const std::string path =
-        "/proc/self/fd/" + std::to_string(result.folder.Get()) + "/" + kSocketName;
     result.address.sun_family = AF_UNIX;
-    std::copy(path.begin(), path.end(), result.address.sun_path);
-    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    // A first NUL puts the name in the abstract namespace.
+    std::copy(name.begin(), name.end(), result.address.sun_path + 1);
+    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     return result;
 }
 
@@ -78,43 +88,89 @@ const sockaddr* Raw(const Address& address) {
     return reinterpret_cast<const sockaddr*>(&address.address);
 }
 
-// Whether a process listens on the address.
-bool Answers(const Address& address) {
-    const UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    return probe.Get() >= 0 &&
-           (connect(probe.Get(), Raw(address), address.length) == 0 || errno == EAGAIN);
+// A new name: the prefix and random bytes in hexadecimal.
+std::optional<std::string> NewName() {
+    unsigned char random[kRandomBytes];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        return std::nullopt;
+    static const char digits[] = "0123456789abcdef";
+    std::string name(kNamePrefix);
+    for (const unsigned char byte : random) {
+        name += digits[byte >> 4];
+        name += digits[byte & 15];
+    }
+    return name;
 }
 
-// Binds `fd` to the address and listens. A socket left by a copy that has ended is replaced;
-// one that a live process listens on is not. The look and the replacement happen under a lock
-// on run/peer.lock, so two copies never both take the name.
-bool BindAndListen(int fd, const Address& address) {
-    const UniqueFd lock(openat(address.folder.Get(), "peer.lock",
-                               O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
-    if (lock.Get() < 0)
-        return false;
-    // Held only for an instant by a copy of ours; never waited on for long.
+// The name written in the file: its first line, when it is one of ours.
+std::optional<std::string> ReadName(int file) {
+    char buffer[128];
+    const ssize_t got = pread(file, buffer, sizeof buffer, 0);
+    if (got <= 0)
+        return std::nullopt;
+    const std::string_view content(buffer, static_cast<size_t>(got));
+    const std::string_view name = content.substr(0, content.find('\n'));
+    if (name.size() != kNamePrefix.size() + 2 * kRandomBytes || !name.starts_with(kNamePrefix))
+        return std::nullopt;
+    return std::string(name);
+}
+
+// Takes a lock on the name file, which copies of ours hold for an instant only: never waited on
+// for long.
+bool LockNameFile(int file, int operation) {
     const auto deadline = Clock::now() + kRequestTimeout;
-    while (flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+    while (flock(file, operation | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK || Clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (bind(fd, Raw(address), address.length) != 0) {
-        if (errno != EADDRINUSE || Answers(address) ||
-            unlinkat(address.folder.Get(), kSocketName, 0) != 0 ||
-            bind(fd, Raw(address), address.length) != 0)
-            return false;
-    }
-    return listen(fd, SOMAXCONN) == 0;
+    return true;
 }
 
-// Only processes of this user speak on the channel.
-bool SameUser(int fd) {
-    ucred credentials{};
-    socklen_t size = sizeof credentials;
-    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
-           credentials.uid == getuid();
+// Whether a process of this user listens on the address (one that is busy is taken to be).
+bool Answers(const Address& address) {
+    const UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (probe.Get() < 0)
+        return false;
+    if (connect(probe.Get(), Raw(address), address.length) == 0)
+        return SameUser(probe.Get());
+    return errno == EAGAIN;
+}
+
+// Binds `fd` to a new name and listens, unless a live copy listens on the name in the file: the
+// look and the new name happen under a lock on the file, so two copies never both listen.
+bool BindAndListen(int fd) {
+    const UniqueFd run = device::OpenFolderBeneath(device::Folder(), "run", true);
+    if (run.Get() < 0)
+        return false;
+    const UniqueFd file(
+        openat(run.Get(), kNameFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+    if (file.Get() < 0 || !LockNameFile(file.Get(), LOCK_EX))
+        return false;
+    if (const std::optional<std::string> old = ReadName(file.Get());
+        old && Answers(AddressOf(*old)))
+        return false;
+    const std::optional<std::string> name = NewName();
+    if (!name)
+        return false;
+    const Address address = AddressOf(*name);
+    const std::string line = *name + "\n";
+    return bind(fd, Raw(address), address.length) == 0 && listen(fd, SOMAXCONN) == 0 &&
+           pwrite(file.Get(), line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
+}
+
+// The address of the device's listener, from the file; nothing when none was written.
+std::optional<Address> ListenerAddress() {
+    const UniqueFd run = device::OpenFolderBeneath(device::Folder(), "run", false);
+    if (run.Get() < 0)
+        return std::nullopt;
+    const UniqueFd file(openat(run.Get(), kNameFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (file.Get() < 0 || !LockNameFile(file.Get(), LOCK_SH))
+        return std::nullopt;
+    const std::optional<std::string> name = ReadName(file.Get());
+    if (!name)
+        return std::nullopt;
+    return AddressOf(*name);
 }
 
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -259,7 +315,7 @@ Reply TryAsk(const std::string& request, Clock::time_point deadline) {
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.Get() < 0)
         return {};
-    const std::optional<Address> address = DeviceAddress(false);
+    const std::optional<Address> address = ListenerAddress();
     if (!address)
         return {};
     // A Unix-domain connect never waits: it is queued, refused, or EAGAIN when the queue is full.
@@ -309,8 +365,7 @@ bool Listen(FindFunction find, ForegroundFunction foreground) {
         UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (fd.Get() < 0)
             return false;
-        const std::optional<Address> address = DeviceAddress(true);
-        if (!address || !BindAndListen(fd.Get(), *address))
+        if (!BindAndListen(fd.Get()))
             return false;
         listener.fd = std::move(fd);
     }

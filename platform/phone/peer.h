@@ -18,9 +18,10 @@ using FindFunction = std::function<std::optional<uint64_t>(std::u16string_view t
 // Brings the window of that id to the front; false when there is no such window.
 using ForegroundFunction = std::function<bool(uint64_t id)>;
 
-// Starts answering the other processes of this device folder, on the socket run/peer of the
-// device folder (only its owner can make a file there). False when the channel cannot be
-// opened, or another live process of this device already listens. Listening again replaces the
+// Starts answering the other processes of this device folder, on a socket whose name it writes in
+// run/peer.lock of the device folder (only its owner can make a file there, and read this one).
+// False when the channel cannot be opened, or another live process of this device already
+// listens. Listening again replaces the
 // functions. A crashed listener leaves nothing behind that blocks the next one.
 bool Listen(FindFunction find, ForegroundFunction foreground);
 // The descriptor to poll for readability with the front end's input; -1 when not listening.
