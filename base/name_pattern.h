@@ -19,21 +19,26 @@ inline bool IsStarThenPlain(std::u16string_view pattern) {
     return true;
 }
 
+// Whether folded units end with the folded tail.
+template <typename Units>
+bool EndsWith(const Units& name, std::u16string_view tail) {
+    if (name.size() < tail.size())
+        return false;
+    const size_t start = name.size() - tail.size();
+    for (size_t i = 0; i < tail.size(); ++i) {
+        if (tail[i] != name[start + i])
+            return false;
+    }
+    return true;
+}
+
 // Matches folded units against a folded pattern: `*` takes any run of units (also none), `?`
 // exactly one.
 template <typename Units>
 bool GlobMatch(std::u16string_view pattern, const Units& name) {
     // The usual pattern, a star and a plain tail ("*.WAV"): the end of the name alone decides.
-    if (IsStarThenPlain(pattern)) {
-        const size_t tail = pattern.size() - 1;
-        if (name.size() < tail)
-            return false;
-        for (size_t i = 0; i < tail; ++i) {
-            if (pattern[1 + i] != name[name.size() - tail + i])
-                return false;
-        }
-        return true;
-    }
+    if (IsStarThenPlain(pattern))
+        return EndsWith(name, pattern.substr(1));
     size_t p = 0, n = 0;
     size_t starP = std::u16string_view::npos, starN = 0;
     while (n < name.size()) {
@@ -63,5 +68,22 @@ bool PatternMatches(std::u16string_view foldedPattern, const Units& foldedName) 
     return foldedPattern.ends_with(u".*") &&
            GlobMatch(foldedPattern.substr(0, foldedPattern.size() - 2), foldedName);
 }
+
+// A folded pattern looked at once, for a search that matches many names against it.
+class FoldedPattern {
+  public:
+    explicit FoldedPattern(std::u16string_view folded)
+        : units_(folded), starThenPlain_(IsStarThenPlain(folded)) {}
+
+    template <typename Units>
+    bool Matches(const Units& foldedName) const {
+        return starThenPlain_ ? EndsWith(foldedName, units_.substr(1))
+                              : PatternMatches(units_, foldedName);
+    }
+
+  private:
+    std::u16string_view units_;
+    bool starThenPlain_;
+};
 
 }  // namespace text

@@ -337,7 +337,7 @@ class Search {
     Search& operator=(const Search&) = delete;
 
     // Keeps the host entry when its name matches the folded pattern.
-    void AddIfMatches(std::string_view raw, std::u16string_view foldedPattern);
+    void AddIfMatches(std::string_view raw, const text::FoldedPattern& pattern);
     void Add(std::string_view raw);
     // Sorts the entries and reads their metadata from the folder, dropping those that are gone.
     void Finish(int folderFd);
@@ -354,15 +354,15 @@ class Search {
     size_t next_ = 0;
 };
 
-void Search::AddIfMatches(std::string_view raw, std::u16string_view foldedPattern) {
+void Search::AddIfMatches(std::string_view raw, const text::FoldedPattern& pattern) {
     if (IsAscii(raw)) {
-        if (text::PatternMatches(foldedPattern, AsciiFolded{raw}))
+        if (pattern.Matches(AsciiFolded{raw}))
             Keep(raw, {});
         return;
     }
     // Bytes that are not UTF-8 become lone surrogates, which map back to the same bytes.
     const std::u16string folded = text::Fold(text::FromUtf8(raw));
-    if (text::PatternMatches(foldedPattern, folded))
+    if (pattern.Matches(folded))
         Keep(raw, folded);
 }
 
@@ -529,7 +529,8 @@ extern "C" HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW l
 
     auto search = std::make_shared<Search>();
     if (HasWildcard(namePattern)) {
-        const std::u16string foldedPattern = text::Fold(namePattern);
+        const std::u16string folded = text::Fold(namePattern);
+        const text::FoldedPattern foldedPattern(folded);
         struct stat folder;
         const bool known = fstat(dirfd(dir.get()), &folder) == 0;
         if (const std::optional<std::string> names =
