@@ -32,9 +32,19 @@
 
 namespace wm {
 
-System& Sys() {
+namespace {
+
+// Out of line, so that Sys(), which every message calls several times, is a test and a load.
+[[gnu::noinline]] System* MakeSystem() {
     static System system;
-    return system;
+    return &system;
+}
+
+}  // namespace
+
+System& Sys() {
+    static System* const system = MakeSystem();
+    return *system;
 }
 
 namespace {
