@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -144,34 +145,48 @@ TEST_F(ProcessPeer, EveryOneOfManyCopiesAtOnceReachesABusyRunningCopy) {
     EXPECT_EQ(reached, 50);
 }
 
+// A process of another user of the machine (nobody) that tries `act`, then stays, holding what it
+// got, until the end of the test.
+class Stranger {
+  public:
+    explicit Stranger(const std::function<bool()>& act) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            tried_.CloseRead();
+            const char answer = setgid(65534) == 0 && setuid(65534) == 0 && act() ? 'Y' : 'N';
+            (void)!write(tried_.Write(), &answer, 1);
+            pause();
+            _exit(0);
+        }
+        tried_.CloseWrite();
+    }
+    ~Stranger() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    // Whether it did what it tried.
+    bool Did() {
+        char answer = 0;
+        return read(tried_.Read(), &answer, 1) == 1 && answer == 'Y';
+    }
+
+  private:
+    pid_t pid_ = 0;
+    Pipe tried_;
+};
+
 // Another user of the machine cannot take the channel's name before the running copy does: the
 // name lies in the device folder, where only its owner makes files.
 TEST_F(ProcessPeer, AnotherUserCannotTakeTheChannelsName) {
     if (getuid() != 0)
         GTEST_SKIP() << "acting as another user needs root";
     std::filesystem::create_directories(device.Folder() / "run");
-    Pipe tried;
-    // It stays until it is killed, holding the name if it got it.
-    const pid_t squatter = fork();
-    if (squatter == 0) {
-        tried.CloseRead();
-        const bool listening = setgid(65534) == 0 && setuid(65534) == 0 &&
-                               peer::Listen([](std::u16string_view) { return 1; }, nullptr);
-        const char answer = listening ? 'L' : 'F';
-        (void)!write(tried.Write(), &answer, 1);
-        pause();
-        _exit(0);
-    }
-    tried.CloseWrite();
-    char answer = 0;
-    ASSERT_EQ(read(tried.Read(), &answer, 1), 1);
-    EXPECT_EQ(answer, 'F');
+    Stranger squatter([] { return peer::Listen([](std::u16string_view) { return 1; }, nullptr); });
+    EXPECT_FALSE(squatter.Did());
 
     RunningCopy running;
     EXPECT_TRUE(running.Listening());
     EXPECT_EQ(peer::FindRemote(u"Tavonne"), kMainWindow);
-    kill(squatter, SIGKILL);
-    waitpid(squatter, nullptr, 0);
 }
 
 // Every user sees the name a copy listens on (the machine lists its sockets), and may take it
@@ -186,34 +201,21 @@ TEST_F(ProcessPeer, AnotherUserHoldingAnEndedCopysNameIsPassedBy) {
     std::string name;
     std::getline(std::ifstream(device.Folder() / "run" / "peer.lock"), name);
     ASSERT_FALSE(name.empty());
-    Pipe tried;
-    const pid_t stranger = fork();
-    if (stranger == 0) {
-        tried.CloseRead();
+    Stranger stranger([&name] {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::copy(name.begin(), name.end(), address.sun_path + 1);
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        const bool bound =
-            setgid(65534) == 0 && setuid(65534) == 0 &&
-            bind(fd, reinterpret_cast<sockaddr*>(&address),
-                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0 &&
-            listen(fd, 16) == 0;
-        const char answer = bound ? 'B' : 'F';
-        (void)!write(tried.Write(), &answer, 1);
-        pause();
-        _exit(0);
-    }
-    tried.CloseWrite();
-    char answer = 0;
-    ASSERT_EQ(read(tried.Read(), &answer, 1), 1);
-    EXPECT_EQ(answer, 'B');
+        return bind(fd, reinterpret_cast<sockaddr*>(&address),
+                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) ==
+                   0 &&
+               listen(fd, 16) == 0;
+    });
+    ASSERT_TRUE(stranger.Did());
 
     RunningCopy next;
     EXPECT_TRUE(next.Listening());
     EXPECT_EQ(peer::FindRemote(u"Tavonne"), kMainWindow);
-    kill(stranger, SIGKILL);
-    waitpid(stranger, nullptr, 0);
 }
 
 TEST_F(ProcessPeer, WithoutARunningCopyNothingIsFound) {
