@@ -53,8 +53,7 @@ namespace {
 uint64_t nextSerial = 1;
 
 HWND NewHandle() {
-    auto value = static_cast<uint64_t>(getpid()) << 32 | (nextSerial++ << 4);
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
+    return reinterpret_cast<HWND>(HandleValue(static_cast<uint64_t>(getpid()), nextSerial++));
 }
 
 void AddClass(std::u16string name, WNDPROC proc, ATOM atom) {
@@ -328,7 +327,7 @@ std::size_t CopyText(std::u16string_view text, LPWSTR buffer, std::size_t size) 
 }
 
 DWORD ProcessOf(HWND window) {
-    return static_cast<DWORD>(reinterpret_cast<uintptr_t>(window) >> 32);
+    return static_cast<DWORD>(ProcessOfHandle(reinterpret_cast<uintptr_t>(window)));
 }
 
 void SetRemoteWindows(RemoteWindows remote) {

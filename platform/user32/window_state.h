@@ -23,9 +23,20 @@ struct WindowClass {
     bool system = false;
 };
 
-// The live windows by handle. A handle holds a serial that counts up for the life of the process
-// (see NewHandle), which is the window's place here: finding a window is one comparison, and every
-// message a window gets begins with finding it.
+// A window's handle: its process id in the high half and, below, a serial that counts up for
+// the life of the process, four bits up so that no handle is a small number.
+inline uintptr_t HandleValue(uint64_t process, uint64_t serial) {
+    return static_cast<uintptr_t>(process << 32 | serial << 4);
+}
+inline uint64_t SerialOf(uintptr_t handle) {
+    return (handle & 0xFFFFFFFF) >> 4;
+}
+inline uint64_t ProcessOfHandle(uintptr_t handle) {
+    return handle >> 32;
+}
+
+// The live windows by handle. The handle's serial is the window's place here: finding a window
+// is one comparison, and every message a window gets begins with finding it.
 class WindowTable {
   public:
     const std::shared_ptr<Window>* Find(HWND handle) const {
@@ -53,7 +64,7 @@ class WindowTable {
         uintptr_t handle = 0;
         std::shared_ptr<Window> window;
     };
-    static size_t Place(uintptr_t handle) { return (handle & 0xFFFFFFFF) >> 4; }
+    static size_t Place(uintptr_t handle) { return static_cast<size_t>(SerialOf(handle)); }
 
     std::vector<Slot> slots_;
 };
