@@ -36,9 +36,6 @@ bool EndsWith(const Units& name, std::u16string_view tail) {
 // exactly one.
 template <typename Units>
 bool GlobMatch(std::u16string_view pattern, const Units& name) {
-    // The usual pattern, a star and a plain tail ("*.WAV"): the end of the name alone decides.
-    if (IsStarThenPlain(pattern))
-        return EndsWith(name, pattern.substr(1));
     size_t p = 0, n = 0;
     size_t starP = std::u16string_view::npos, starN = 0;
     while (n < name.size()) {
@@ -69,7 +66,8 @@ bool PatternMatches(std::u16string_view foldedPattern, const Units& foldedName) 
            GlobMatch(foldedPattern.substr(0, foldedPattern.size() - 2), foldedName);
 }
 
-// A folded pattern looked at once, for a search that matches many names against it.
+// A folded pattern looked at once, for a search that matches many names against it. The usual
+// pattern, a star and a plain tail ("*.WAV"), is told then: the end of a name alone decides.
 class FoldedPattern {
   public:
     explicit FoldedPattern(std::u16string_view folded)

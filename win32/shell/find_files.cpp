@@ -24,7 +24,8 @@ std::u16string_view View(const wchar_t* s) {
 
 bool PhoneFinds(const std::u16string& foldedPattern, const WIN32_FIND_DATAW& found) {
     const std::u16string_view name = View(found.cFileName);
-    return name != u"." && name != u".." && text::PatternMatches(foldedPattern, text::Fold(name));
+    return name != u"." && name != u".." &&
+           text::FoldedPattern(foldedPattern).Matches(text::Fold(name));
 }
 
 // Moves on to the first name the phone would find, the current one included; false, with the
